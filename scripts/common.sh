@@ -1,0 +1,68 @@
+# Shared by scripts/run and scripts/test: install what is missing, then configure and
+# build one build tree incrementally.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Debian packages the build, the program and the tests need.
+RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev)
+RV_RUN_PACKAGES=(mplayer xdg-utils)
+RV_TEST_PACKAGES=(xvfb xauth locales dbus dbus-daemon)
+
+rv_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "reelvault: need root (or sudo) to run: $*" >&2
+        return 1
+    fi
+}
+
+rv_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+    echo "reelvault: installing ${missing[*]}" >&2
+    rv_as_root apt-get update -qq
+    rv_as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The collation tests compare against real locales; generate them where they are absent.
+rv_ensure_locales() {
+    local want=(en_US.UTF-8 de_DE.UTF-8) missing=() loc
+    for loc in "${want[@]}"; do
+        if ! locale -a 2>/dev/null | grep -qi "^${loc/UTF-8/utf8}$"; then
+            missing+=("$loc")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+    for loc in "${missing[@]}"; do
+        rv_as_root sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
+        grep -q "^${loc} UTF-8" /etc/locale.gen || echo "${loc} UTF-8" | rv_as_root tee -a /etc/locale.gen >/dev/null
+    done
+    rv_as_root locale-gen >/dev/null
+}
+
+# rv_build BUILD_DIR [cmake options...]
+rv_build() {
+    local dir="$1"
+    shift
+    local generator=()
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+    fi
+    cmake -S "$ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,45 @@
+#include "platform/FileAppend.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+int OpenForAppend(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+bool AppendToFile(const std::string& path, const char* data, std::size_t size) {
+    const int fd = OpenForAppend(path);
+    if (fd < 0) {
+        return false;
+    }
+    // One write per line: with O_APPEND the kernel places it atomically at the end, so
+    // lines from two threads (or two processes) never interleave inside a line.
+    ssize_t written;
+    do {
+        written = ::write(fd, data, size);
+    } while (written < 0 && errno == EINTR);
+    const bool closed = ::close(fd) == 0;
+    return written == static_cast<ssize_t>(size) && closed;
+}
+
+bool TouchForAppend(const std::string& path) {
+    const int fd = OpenForAppend(path);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+}  // namespace platform

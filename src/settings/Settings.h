@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Every persistent option of the program, kept in one INI file. A plain value: the
+// settings dialog edits a copy and assigns it back.
+struct Settings {
+    std::int32_t appPositionX = 30;
+    std::int32_t appPositionY = 30;
+    std::int32_t appHeight = 300;
+    std::int32_t appWidth = 350;
+    bool maximized = false;
+    bool alwaysOnTop = true;
+    bool exitFullScreenOnStop = false;
+    bool logToFile = false;
+    std::uint32_t maxUiLogLines = 1000;
+
+    struct _Mplayer {
+        std::string instance;
+    } Mplayer;
+
+    struct _Opera {
+        std::string cacheDir;
+        std::int32_t minimalFileSize = 300;
+        bool useOnlyG_XXXX = true;
+    } Opera;
+
+    // The player executable used when the file names none.
+    static constexpr const char* kDefaultInstance = "mplayer";
+
+    // Fills the record from the file at `path`; what cannot be read keeps its default.
+    // The window bounds are clamped to the primary screen. Returns false only when the
+    // file layer failed outright.
+    bool Read(const std::string& path);
+
+    // Writes every key to the file at `path`, keeping everything else in it. Returns false
+    // when a write failed; keys written before the failure stay written.
+    bool Write(const std::string& path) const;
+
+    bool operator==(const Settings&) const = default;
+};
