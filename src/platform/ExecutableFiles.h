@@ -8,7 +8,8 @@ namespace platform {
 std::string ExecutablePath();
 
 // `path` with the extension of its last component replaced by `extension` (which
-// includes its dot); a name without an extension gets `extension` appended.
+// includes its dot); a name without an extension, or whose only dot leads it (a hidden
+// file), gets `extension` appended.
 std::string ChangeFileExt(const std::string& path, const std::string& extension);
 
 // The settings and log files live beside the executable, named after it. Where that
