@@ -98,37 +98,26 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Creates a new file next to `path` with a name no one else uses. It is created with mode
-// 0666 so that the umask applies as it would to any new file.
-int CreateSibling(const std::string& path, std::string* tempPath) {
+// A name next to `path` that no one else is likely to use.
+std::string TempNameFor(const std::string& path) {
     static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        const unsigned long tag = static_cast<unsigned long>(now.tv_nsec) ^
-                                  (static_cast<unsigned long>(::getpid()) << 20) ^ ++counter;
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".tmp%08lx", tag & 0xffffffffUL);
-        *tempPath = path + suffix;
-        const int fd = OpenRetrying(tempPath->c_str(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const unsigned long tag = static_cast<unsigned long>(now.tv_nsec) ^
+                              (static_cast<unsigned long>(::getpid()) << 20) ^ ++counter;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".tmp%08lx", tag & 0xffffffffUL);
+    return path + suffix;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& text, const struct stat* old) {
-    std::string tempPath;
-    const int fd = CreateSibling(path, &tempPath);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = true;
+// Gives a fresh file the old file's permissions (and owner, where we may), its text, and
+// flushes it to disk.
+bool Fill(int fd, const std::string& text, const struct stat* old) {
     if (old != nullptr) {
-        ok = ::fchmod(fd, old->st_mode & 07777) == 0;
-        if (ok && (old->st_uid != ::geteuid() || old->st_gid != ::getegid())) {
+        if (::fchmod(fd, old->st_mode & 07777) != 0) {
+            return false;
+        }
+        if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
             // Only the superuser may give a file away; for anyone else the new file is
             // theirs, like any file they write.
             if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
@@ -136,11 +125,76 @@ bool ReplaceFile(const std::string& path, const std::string& text, const struct 
             }
         }
     }
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tempPath.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempPath.c_str());
+    return WriteAll(fd, text) && ::fsync(fd) == 0;
+}
+
+enum class Outcome { kDone, kFailed, kUnsupported };
+
+// The new contents go first into a file without a name (O_TMPFILE), which a writer killed
+// half-way cannot leave behind; only the finished file gets a temporary name, to be
+// renamed over the old one at once. New files are made with mode 0666 so that the umask
+// applies as to any new file.
+Outcome WriteUnnamed(const std::string& path, const std::string& text, const struct stat* old,
+                     std::string* tempPath) {
+    const int fd =
+        OpenRetrying(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? Outcome::kUnsupported
+                                                                           : Outcome::kFailed;
+    }
+    Outcome result = Outcome::kFailed;
+    if (Fill(fd, text, old)) {
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            *tempPath = TempNameFor(path);
+            if (::linkat(AT_FDCWD, self, AT_FDCWD, tempPath->c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                result = Outcome::kDone;
+                break;
+            }
+            if (errno != EEXIST) {
+                tempPath->clear();
+                result = errno == ENOENT ? Outcome::kUnsupported : Outcome::kFailed;  // no /proc
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+// Where unnamed files are not supported: a named temporary file from the start.
+Outcome WriteNamed(const std::string& path, const std::string& text, const struct stat* old,
+                   std::string* tempPath) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *tempPath = TempNameFor(path);
+        const int fd = OpenRetrying(tempPath->c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            tempPath->clear();
+            return Outcome::kFailed;
+        }
+        const bool filled = Fill(fd, text, old);
+        const bool closed = ::close(fd) == 0;
+        return filled && closed ? Outcome::kDone : Outcome::kFailed;
+    }
+    tempPath->clear();
+    return Outcome::kFailed;
+}
+
+bool ReplaceFile(const std::string& path, const std::string& text, const struct stat* old) {
+    std::string tempPath;
+    Outcome outcome = WriteUnnamed(path, text, old, &tempPath);
+    if (outcome == Outcome::kUnsupported) {
+        outcome = WriteNamed(path, text, old, &tempPath);
+    }
+    if (outcome != Outcome::kDone || ::rename(tempPath.c_str(), path.c_str()) != 0) {
+        if (!tempPath.empty()) {
+            ::unlink(tempPath.c_str());
+        }
         return false;
     }
     // The rename itself reaches the disk with the folder.
