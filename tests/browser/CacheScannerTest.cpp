@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -174,14 +175,31 @@ TEST(CacheScanner, OnlyRegularFilesAndLinksEndingAtThem) {
 }
 
 TEST(CacheScanner, UnreadableSubdirectoryContributesNothing) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "running as root: permissions do not stop root from listing";
-    }
     TempDir dir;
     MakeFile(dir.path(), "g_1/open");
     MakeFile(dir.path(), "g_1/locked/hidden");
     fs::permissions(dir / "g_1/locked", fs::perms::none);
-    EXPECT_EQ(Scan(dir.path(), 0, true, dir.path()), std::set<std::string>{"g_1/open"});
+    const std::set<std::string> expected = {"g_1/open"};
+    if (::geteuid() != 0) {
+        EXPECT_EQ(Scan(dir.path(), 0, true, dir.path()), expected);
+        return;
+    }
+    // Permissions do not stop root: scan as "nobody" in a child process instead.
+    fs::permissions(dir.path(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(!dropped ? 2 : Scan(dir.path(), 0, true, dir.path()) == expected ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) {
+        GTEST_SKIP() << "running as root and cannot switch to an unprivileged user";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the locked folder was listed, or the open one not";
 }
 
 // Entries for the sort tests: names sharing a long prefix (so that their sort keys
