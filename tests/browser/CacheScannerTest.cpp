@@ -202,47 +202,50 @@ TEST(CacheScanner, UnreadableSubdirectoryContributesNothing) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the locked folder was listed, or the open one not";
 }
 
-// Entries for the sort tests: names sharing a long prefix (so that their sort keys
-// share one too), and a stray one that does not.
-std::vector<OperaCacheEntry> SortSample() {
-    std::vector<OperaCacheEntry> entries;
+// Entries for the sort tests, more than a sort handles by simple insertion: names that
+// share a long prefix (so their sort keys do too) and differ only far behind it, and,
+// with `stray`, names elsewhere whose keys share less and differ only early.
+std::vector<OperaCacheEntry> SortSample(bool stray) {
     const std::string prefix = "/home/user/.opera/cache/g_00";
-    const char* names[] = {"b/x",
-                           "a/Y",
-                           "B/x",
-                           "a/y",
-                           "c/"
-                           "longer name than the rest",
-                           "c/"
-                           "longer name than the rest!",
-                           "c/z",
-                           "C/z",
-                           "a/y",
-                           "ä/b"};
-    std::uint32_t packed[] = {0x50000000u, 0x80210000u, 0x7FFFFFFFu, 0xFF9FBF7Du, 0x00210000u};
+    const std::string far = "/longer name than all the rest";
+    std::vector<std::string> names;
+    for (const char* dir : {"b", "a", "B", "A", "c", "C", "ä", "z"}) {
+        names.push_back(prefix + dir + far + "!");
+        names.push_back(prefix + dir + far);
+        names.push_back(prefix + dir + "/x");
+    }
+    if (stray) {
+        names.insert(names.begin() + 3, "/tmp/a" + std::string(40, 'z'));
+        names.insert(names.begin() + 5, "/tmp/b" + std::string(40, 'a'));
+    }
+    const std::uint32_t packed[] = {0x50000000u, 0x80210000u, 0x7FFFFFFFu, 0xFF9FBF7Du,
+                                    0x00210000u};
+    std::vector<OperaCacheEntry> entries;
     std::int64_t size = 1;
-    for (std::size_t i = 0; i < std::size(names); ++i) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
         size = size * 7919 % 1000003 + (i % 3 == 0 ? std::int64_t{1} << 40 : 0);
         entries.push_back(
-            {prefix + names[i], size, static_cast<std::int32_t>(packed[i % std::size(packed)])});
+            {names[i], size, static_cast<std::int32_t>(packed[i % std::size(packed)])});
     }
-    entries.insert(entries.begin() + 4, {"/tmp/elsewhere", 5, 0x00210000});
     return entries;
 }
 
 TEST(CacheScanner, SortEntriesOrdersByEveryColumnAndDirection) {
     const bool utf8 = platform::UseCollationLocale("en_US.UTF-8");
-    for (std::int32_t column : {0, 1, 2}) {
-        for (bool ascending : {false, true}) {
+    for (int variant = 0; variant < 6; ++variant) {
+        const std::int32_t column = variant / 2;
+        const bool ascending = variant % 2 == 1;
+        for (bool stray : {false, true}) {
             CacheScanner scanner;
-            scanner.entries = SortSample();
+            scanner.entries = SortSample(stray);
             scanner.order = {column, ascending};
             scanner.SortEntries();
-            EXPECT_EQ(scanner.entries.size(), SortSample().size());
+            EXPECT_EQ(scanner.entries.size(), SortSample(stray).size());
             EXPECT_TRUE(std::is_sorted(
                 scanner.entries.begin(), scanner.entries.end(),
                 [&](const auto& a, const auto& b) { return CompareEntries(a, b, scanner.order); }))
-                << "column " << column << " ascending " << ascending << " utf8 " << utf8;
+                << "column " << column << " ascending " << ascending << " stray " << stray
+                << " utf8 " << utf8;
         }
     }
     platform::UseCollationLocale("C");
