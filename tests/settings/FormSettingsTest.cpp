@@ -5,16 +5,22 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "log/LogUnit.h"
 #include "settings/FormSettings.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -214,6 +220,73 @@ TEST_F(FormSettingsTest, ShowLogWindowLeavesTheDialogOpen) {
     dialog.btnShowLogWindow->click();
     EXPECT_TRUE(log.isVisible());
     EXPECT_TRUE(dialog.isVisible());
+    dialog.btnCancelClick();
+}
+
+// Runs `answer` on the chooser the next click opens, once it is up.
+void WhenChooserOpens(std::function<void(QFileDialog*)> answer) {
+    QTimer::singleShot(0, [answer] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(chooser, nullptr);
+        answer(chooser);
+    });
+}
+
+TEST_F(FormSettingsTest, PlayerChooserStartsAtTheTypedPathAndTakesTheChoice) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "mplayer", "#!/bin/sh\n");
+    testsupport::WriteFile(dir / "other", "#!/bin/sh\n");
+    Settings record = Sample();
+    record.Mplayer.instance = dir / "mplayer";
+    Open(record);
+
+    QStringList filters;
+    QString startDir;
+    QStringList preselected;
+    WhenChooserOpens([&](QFileDialog* chooser) {
+        filters = chooser->nameFilters();
+        startDir = chooser->directory().absolutePath();
+        preselected = chooser->selectedFiles();
+        EXPECT_EQ(chooser->fileMode(), QFileDialog::ExistingFile);
+        chooser->selectFile(QString::fromStdString(dir / "other"));
+        static_cast<QDialog*>(chooser)->accept();  // public there, dispatched here
+    });
+    dialog.btnMplayerInstanceBrowse->click();
+    EXPECT_EQ(filters, QStringList{"Executables (*)"});
+    EXPECT_EQ(startDir, QString::fromStdString(dir.path()));
+    EXPECT_EQ(preselected, QStringList{QString::fromStdString(dir / "mplayer")});
+    EXPECT_EQ(dialog.edMplayerInstance->text().toStdString(), dir / "other");
+
+    WhenChooserOpens([](QFileDialog* chooser) { chooser->reject(); });
+    dialog.btnMplayerInstanceBrowse->click();
+    EXPECT_EQ(dialog.edMplayerInstance->text().toStdString(), dir / "other");
+    dialog.btnCancelClick();
+}
+
+TEST_F(FormSettingsTest, FolderChooserIsTitledAndStartsAtTheTypedFolder) {
+    testsupport::TempDir dir;
+    QDir(QString::fromStdString(dir.path())).mkdir("cache");
+    Settings record = Sample();
+    record.Opera.cacheDir = dir.path();
+    Open(record);
+
+    QString title;
+    QString startDir;
+    WhenChooserOpens([&](QFileDialog* chooser) {
+        title = chooser->windowTitle();
+        startDir = chooser->directory().absolutePath();
+        EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
+        chooser->selectFile(QString::fromStdString(dir / "cache"));
+        static_cast<QDialog*>(chooser)->accept();  // public there, dispatched here
+    });
+    dialog.btnOperaCacheDirBrowse->click();
+    EXPECT_EQ(title, "Select directory");
+    EXPECT_EQ(startDir, QString::fromStdString(dir.path()));
+    EXPECT_EQ(dialog.edOperaCacheDir->text().toStdString(), dir / "cache");
+
+    WhenChooserOpens([](QFileDialog* chooser) { chooser->reject(); });
+    dialog.btnOperaCacheDirBrowse->click();
+    EXPECT_EQ(dialog.edOperaCacheDir->text().toStdString(), dir / "cache");
     dialog.btnCancelClick();
 }
 
