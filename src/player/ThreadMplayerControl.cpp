@@ -49,10 +49,16 @@ bool ThreadMplayerControl::ExtractLine(std::string& line, std::string& pending,
 
 void ThreadMplayerControl::Execute() {
     char lastTerminator = 0;
-    do {
+    for (;;) {
         const long count = platform::ReadPipe(hPipe, buffer, kBufferSize - 1);
         if (count <= 0) {
-            // The player has gone (or the read failed): poll until we are told to stop.
+            // The pipe is drained and every writer has gone (or the read failed). Stopping
+            // only here, never right after a read that brought data, means that the last
+            // words of a player that has ended (often the reason it ended) still reach the
+            // log.
+            if (Terminated()) {
+                return;
+            }
             platform::SleepMilliseconds(1);
             continue;
         }
@@ -64,5 +70,5 @@ void ThreadMplayerControl::Execute() {
                 CLog::Instance()->Log("%s", line.c_str());
             }
         }
-    } while (!Terminated());
+    }
 }
