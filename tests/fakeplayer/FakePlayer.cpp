@@ -29,6 +29,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -152,11 +153,19 @@ int main(int argc, char** argv) {
     }
     const std::string script = argv[argc - 1];
     RecordArguments(script + ".argv", argc, argv);
+
+    std::vector<std::string> directives;
+    std::ifstream in(script);
+    for (std::string line; std::getline(in, line);) {
+        directives.push_back(line);
+    }
+    // A script that starts by ignoring "quit" must do so before the first command is read.
+    if (!directives.empty() && directives.front() == "ignore-quit") {
+        ignoreQuit = true;
+    }
     std::thread(ReadCommands, script + ".stdin").detach();
 
-    std::ifstream in(script);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : directives) {
         const std::size_t blank = line.find(' ');
         const std::string word = line.substr(0, blank);
         const std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
