@@ -81,7 +81,7 @@ void MPlayer::ReleaseReplacedPlayer() {
 }
 
 int MPlayer::StartProcess(const std::string& line, const std::vector<std::string>& argv) {
-    (void)line;  // kept for the reader of the log; the process gets `argv`
+    (void)line;  // the text is for people; the process is started from the same parts
     ReleaseReplacedPlayer();
 
     platform::PipeEnd outputWrite = platform::kNoPipe;

@@ -7,8 +7,9 @@
 
 // Reads everything the player prints (standard output and standard error share one pipe),
 // cuts it into lines and logs every non-empty line verbatim. It owns the read end of the
-// pipe and closes it itself when it stops, so no other thread ever closes a descriptor
-// this one may be reading.
+// pipe and closes it itself when it finishes, so no other thread ever closes a descriptor
+// this one may be reading. Once asked to stop it still reads until the pipe runs dry, so
+// the last lines of a player that has ended are not lost.
 class ThreadMplayerControl final : public platform::Thread {
   public:
     explicit ThreadMplayerControl(platform::PipeEnd pipe);
