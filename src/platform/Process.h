@@ -65,7 +65,8 @@ long ReadPipe(PipeEnd end, char* buffer, std::size_t size);
 // current folder), a name without one is looked up in PATH. Empty when nothing is found.
 std::string FindExecutable(const std::string& name);
 
-// Whether a file of any kind exists at `path`; a name without a "/" is looked up in PATH.
+// Whether a file (anything but a folder) exists at `path`; a name without a "/" is looked
+// up in PATH.
 bool ExecutableExists(const std::string& path);
 
 // Starts argv[0] (looked up as FindExecutable does) with the arguments exactly as given,

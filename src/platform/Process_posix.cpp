@@ -236,7 +236,7 @@ bool ExecutableExists(const std::string& path) {
         return !FindExecutable(path).empty();
     }
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 ProcessHandle SpawnProcess(const std::vector<std::string>& argv, PipeEnd input, PipeEnd output) {

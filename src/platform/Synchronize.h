@@ -9,8 +9,14 @@ namespace platform {
 // the user interface thread has run the call through RunSynchronized().
 //
 // The application installs a wake hook that makes its event loop call RunSynchronized()
-// soon (with Qt: a queued invocation on the application object). The hook may be called
-// from any thread and must not block. Tests install their own and pump with
+// soon; with Qt:
+//   platform::SetSynchronizeHook([] {
+//       QMetaObject::invokeMethod(qApp, [] { platform::RunSynchronized(); },
+//                                 Qt::QueuedConnection);
+//   });
+// The hook may be called from any thread and must not block. Because the calls wait in
+// our own queue rather than in the event loop, shutdown code can still run them after the
+// event loop has ended (WaitForThreads does). Tests install their own and pump with
 // RunSynchronized() from their main thread.
 using WakeHook = std::function<void()>;
 void SetSynchronizeHook(WakeHook wake);

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/Synchronize.h"
@@ -23,6 +24,13 @@ LiveThreads& Live() {
     return *live;
 }
 
+void Finished() {
+    LiveThreads& live = Live();
+    std::lock_guard<std::mutex> guard(live.lock);
+    --live.count;
+    live.changed.notify_all();
+}
+
 }  // namespace
 
 void Thread::Start() {
@@ -30,14 +38,17 @@ void Thread::Start() {
         std::lock_guard<std::mutex> guard(Live().lock);
         ++Live().count;
     }
-    std::thread([this] {
-        Execute();
-        delete this;
-        LiveThreads& live = Live();
-        std::lock_guard<std::mutex> guard(live.lock);
-        --live.count;
-        live.changed.notify_all();
-    }).detach();
+    try {
+        std::thread([this] {
+            Execute();
+            delete this;
+            Finished();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread could be made (out of resources). Nothing is thrown at the caller: the
+        // object stays as it is and never runs; its owner's reference stays valid.
+        Finished();
+    }
 }
 
 int LiveThreadCount() {

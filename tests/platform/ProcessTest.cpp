@@ -140,6 +140,7 @@ TEST(Process, ExecutableLookup) {
     EXPECT_TRUE(platform::ExecutableExists("sh"));
     EXPECT_TRUE(platform::ExecutableExists(dir / "plain")) << "a path only has to exist";
     EXPECT_FALSE(platform::ExecutableExists(dir / "missing"));
+    EXPECT_FALSE(platform::ExecutableExists(dir.path())) << "a folder is no player";
     EXPECT_FALSE(platform::ExecutableExists("no-such-program-anywhere"));
     EXPECT_FALSE(platform::ExecutableExists(""));
 }
