@@ -29,7 +29,7 @@ std::string SubdirectoryPattern(const std::string& pattern, const std::string& n
 // never opens a file and reports nothing: an unreadable directory simply contributes no
 // entries.
 class CacheScanner {
-  public:
+public:
     std::string cacheDir;
     bool useOnlyGxxxx = true;
     std::int64_t minimalFileSize = 307200;
