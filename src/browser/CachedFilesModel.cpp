@@ -34,7 +34,8 @@ int CachedFilesModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
+    if (role != Qt::DisplayRole || !index.isValid() || index.parent().isValid() ||
+        static_cast<std::size_t>(index.row()) >= scanner_.entries.size()) {
         return {};
     }
     const OperaCacheEntry& entry = scanner_.entries[static_cast<std::size_t>(index.row())];

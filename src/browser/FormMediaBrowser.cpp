@@ -46,7 +46,12 @@ TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
     pcSource->setCurrentWidget(tsOperaCache);
 }
 
-TfrmMediaBrowser::~TfrmMediaBrowser() = default;
+TfrmMediaBrowser::~TfrmMediaBrowser() {
+    // The model reads `scanner`, a member that is gone before QWidget deletes the
+    // children: take the list and its model down while the entries still exist.
+    delete lvCachedFiles;
+    delete lvCachedFilesModel;
+}
 
 void TfrmMediaBrowser::BuildCachePage() {
     tsOperaCache = new QWidget;
