@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QTabWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <climits>
 
 #include "browser/CachedFilesModel.h"
@@ -32,6 +34,12 @@ TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("frmMediaBrowser"));
     setWindowFlag(Qt::FramelessWindowHint);
     resize(438, 330);
+    // The column widths were chosen for this face and size; where Tahoma is missing the
+    // font database picks the closest sans serif of the same size.
+    QFont face(QStringLiteral("Tahoma"));
+    face.setPointSize(8);
+    face.setStyleHint(QFont::SansSerif);
+    setFont(face);
 
     pcSource = new QTabWidget(this);
     pcSource->setObjectName(QStringLiteral("pcSource"));
@@ -86,6 +94,12 @@ void TfrmMediaBrowser::BuildCachePage() {
     for (int column = 0; column < CachedFilesModel::kColumnCount; ++column) {
         header->resizeSection(column, kColumnWidths[column]);
     }
+    // Some locales' long time carries a zone name ("21:29:03 UTC"); widen the column
+    // rather than cut every timestamp short.
+    const QString widest = CachedFilesModel::TimestampText(
+        static_cast<std::int32_t>(0x9F9CBF7DU), QLocale::system());  // 2059-12-28 23:59:58
+    const int needed = lvCachedFiles->fontMetrics().horizontalAdvance(widest) + 16;
+    header->resizeSection(2, std::max(kColumnWidths[2], needed));
     // The list starts out newest first, which the arrow on "Timestamp" says.
     lvCachedFilesModel->SetColumnImage(2, 0);
 

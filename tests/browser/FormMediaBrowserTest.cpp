@@ -79,7 +79,7 @@ TEST_F(MediaBrowserTest, StartsOnTheCachePageNewestFirst) {
     const QHeaderView* header = panel.lvCachedFiles->header();
     EXPECT_EQ(header->sectionSize(0), 142);
     EXPECT_EQ(header->sectionSize(1), 60);
-    EXPECT_EQ(header->sectionSize(2), 120);
+    EXPECT_GE(header->sectionSize(2), 120) << "wider only where the locale's texts need it";
     MakeThree();
     EXPECT_EQ(Order(), (std::vector<std::string>{"/g_0001/c", "/g_0001/b", "/g_0001/a"}));
     EXPECT_EQ(SelectedRow(), -1);
