@@ -57,6 +57,8 @@ TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
 TfrmMediaBrowser::~TfrmMediaBrowser() {
     // The model reads `scanner`, a member that is gone before QWidget deletes the
     // children: take the list and its model down while the entries still exist.
+    lvCachedFiles->viewport()->removeEventFilter(this);
+    lvCachedFiles->removeEventFilter(this);
     delete lvCachedFiles;
     delete lvCachedFilesModel;
 }
