@@ -55,8 +55,8 @@ rv_ensure_locales() {
     rv_as_root locale-gen >/dev/null
 }
 
-# rv_build BUILD_DIR [cmake options...]
-rv_build() {
+# rv_configure BUILD_DIR [cmake options...]
+rv_configure() {
     local dir="$1"
     shift
     local generator=()
@@ -64,5 +64,11 @@ rv_build() {
         command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
     fi
     cmake -S "$ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+# rv_build BUILD_DIR [cmake --build options...]
+rv_build() {
+    local dir="$1"
+    shift
+    cmake --build "$dir" --parallel "$(nproc)" "$@"
 }
