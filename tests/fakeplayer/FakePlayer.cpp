@@ -85,12 +85,16 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
+// Written under another name and renamed, so that a test polling for the file never
+// reads it half-written.
 void RecordArguments(const std::string& file, int argc, char** argv) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const std::string partial = file + ".partial";
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     for (int i = 0; i < argc; ++i) {
         WriteAll(fd, argv[i], std::strlen(argv[i]) + 1);
     }
     ::close(fd);
+    ::rename(partial.c_str(), file.c_str());
 }
 
 // Records standard input byte for byte and obeys "quit".
