@@ -5,8 +5,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need.
-RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev)
-RV_RUN_PACKAGES=(mplayer xdg-utils)
+RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev libx11-dev)
+RV_RUN_PACKAGES=(mplayer xdg-utils libqt6svg6)
 RV_TEST_PACKAGES=(xvfb xauth locales dbus dbus-daemon)
 
 rv_as_root() {
@@ -55,8 +55,8 @@ rv_ensure_locales() {
     rv_as_root locale-gen >/dev/null
 }
 
-# rv_build BUILD_DIR [cmake options...]
-rv_build() {
+# rv_configure BUILD_DIR [cmake options...]
+rv_configure() {
     local dir="$1"
     shift
     local generator=()
@@ -64,5 +64,11 @@ rv_build() {
         command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
     fi
     cmake -S "$ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+# rv_build BUILD_DIR [cmake --build options...]
+rv_build() {
+    local dir="$1"
+    shift
+    cmake --build "$dir" --parallel "$(nproc)" "$@"
 }

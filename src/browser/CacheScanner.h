@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/DirectoryListing.h"
 
 // One cached file that is big enough to be offered for playing.
 struct OperaCacheEntry {
@@ -25,11 +28,24 @@ bool CompareEntries(const OperaCacheEntry& a, const OperaCacheEntry& b, const So
 // "/cache/*.*" with "g_0001" gives "/cache/g_0001/*.*".
 std::string SubdirectoryPattern(const std::string& pattern, const std::string& name);
 
+// The search pattern of the whole cache directory: "/cache" and "/cache/" both give
+// "/cache/*.*".
+std::string TopLevelPattern(const std::string& cacheDir);
+
+// The directory that `pattern` searches, as entry paths begin: "/cache/*.*" gives
+// "/cache", the root's "/*.*" gives "" so that its entries read "/name".
+std::string PatternDirectory(const std::string& pattern);
+
+// Whether subdirectory `nameLength` long of the directory that a pattern `patternLength`
+// long searches may be scanned: its own pattern (one separator longer than the sum) must
+// still fit a path buffer of the system's limit with its terminating zero.
+bool FitsPathLimit(std::size_t patternLength, std::size_t nameLength);
+
 // Finds the files of the browser's disk cache. Runs synchronously on the calling thread,
 // never opens a file and reports nothing: an unreadable directory simply contributes no
 // entries.
 class CacheScanner {
-public:
+  public:
     std::string cacheDir;
     bool useOnlyGxxxx = true;
     std::int64_t minimalFileSize = 307200;
@@ -44,4 +60,14 @@ public:
 
     // Sorts `entries` by `order`.
     void SortEntries();
+
+    // Appends every big enough file below the directory that `pattern` searches, its
+    // whole subtree included. Order within the entries is not defined until sorted.
+    void ScanDirectory(const std::string& pattern);
+
+    // Appends file `entry` of `directory` when it reaches the minimal size.
+    void AddFile(const std::string& directory, const platform::DirectoryEntry& entry);
+
+  private:
+    void ScanTopLevel(const std::string& pattern, bool onlyGxxxx);
 };

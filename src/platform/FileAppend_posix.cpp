@@ -1,8 +1,8 @@
 #include "platform/FileAppend.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace platform {
 

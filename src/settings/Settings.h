@@ -18,12 +18,14 @@ struct Settings {
 
     struct _Mplayer {
         std::string instance;
+        bool operator==(const _Mplayer&) const = default;
     } Mplayer;
 
     struct _Opera {
         std::string cacheDir;
         std::int32_t minimalFileSize = 300;
         bool useOnlyG_XXXX = true;
+        bool operator==(const _Opera&) const = default;
     } Opera;
 
     // The player executable used when the file names none.

@@ -1,0 +1,114 @@
+#include "browser/CachedFilesModel.h"
+
+#include <QDate>
+#include <QTime>
+#include <algorithm>
+#include <climits>
+
+#include "browser/SortArrows.h"
+
+namespace {
+
+const char* const kColumnTitles[CachedFilesModel::kColumnCount] = {"File name", "Size [kB]",
+                                                                   "Timestamp"};
+
+}  // namespace
+
+CachedFilesModel::CachedFilesModel(const CacheScanner& scanner, QObject* parent)
+    : QAbstractTableModel(parent),
+      scanner_(scanner),
+      locale_(QLocale::system()),
+      arrows_{SortArrowIcon(0), SortArrowIcon(1)} {}
+
+int CachedFilesModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid()) {
+        return 0;
+    }
+    // A view cannot show more rows than an int counts; the rest are simply not offered.
+    const auto count = scanner_.entries.size();
+    return count > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(count);
+}
+
+int CachedFilesModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.parent().isValid() ||
+        static_cast<std::size_t>(index.row()) >= scanner_.entries.size()) {
+        return {};
+    }
+    const OperaCacheEntry& entry = scanner_.entries[static_cast<std::size_t>(index.row())];
+    switch (index.column()) {
+        case 0:
+            return RelativeName(entry.fileName, scanner_.cacheDir);
+        case 1:
+            return SizeText(entry.size);
+        case 2:
+            return TimestampText(entry.timestamp, locale_);
+        default:
+            return {};
+    }
+}
+
+QVariant CachedFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromLatin1(kColumnTitles[section]);
+    }
+    if (role == Qt::DecorationRole) {
+        const int image = images_[static_cast<std::size_t>(section)];
+        if (image == 0 || image == 1) {
+            return arrows_[static_cast<std::size_t>(image)];
+        }
+        return {};
+    }
+    return {};
+}
+
+int CachedFilesModel::ColumnImage(int column) const {
+    if (column < 0 || column >= kColumnCount) {
+        return -1;
+    }
+    return images_[static_cast<std::size_t>(column)];
+}
+
+void CachedFilesModel::SetColumnImage(int column, int image) {
+    if (column < 0 || column >= kColumnCount ||
+        images_[static_cast<std::size_t>(column)] == image) {
+        return;
+    }
+    images_[static_cast<std::size_t>(column)] = image;
+    emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void CachedFilesModel::Reload() {
+    beginResetModel();
+    endResetModel();
+}
+
+QString CachedFilesModel::RelativeName(const std::string& fileName, const std::string& cacheDir) {
+    const std::size_t skip = std::min(cacheDir.size(), fileName.size());
+    return QString::fromLocal8Bit(fileName.data() + skip,
+                                  static_cast<qsizetype>(fileName.size() - skip));
+}
+
+QString CachedFilesModel::SizeText(std::int64_t size) {
+    return QString::number(size / 1024);
+}
+
+QString CachedFilesModel::TimestampText(std::int32_t timestamp, const QLocale& locale) {
+    const auto packed = static_cast<std::uint32_t>(timestamp);
+    const QDate date(static_cast<int>((packed >> 25) & 0x7f) + 1980,
+                     static_cast<int>((packed >> 21) & 0x0f),
+                     static_cast<int>((packed >> 16) & 0x1f));
+    const QTime time(static_cast<int>((packed >> 11) & 0x1f),
+                     static_cast<int>((packed >> 5) & 0x3f), static_cast<int>(packed & 0x1f) * 2);
+    QString text = locale.toString(date, QLocale::ShortFormat);
+    if ((packed & 0xffff) != 0) {
+        text += QLatin1Char(' ') + locale.toString(time, QLocale::LongFormat);
+    }
+    return text;
+}

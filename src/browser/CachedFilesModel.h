@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QLocale>
+#include <array>
+#include <cstdint>
+
+#include "browser/CacheScanner.h"
+
+// The rows of the cached-files list, straight from the scanner's entries. It keeps no
+// row texts: data() builds them each time the view asks, which it does only for the rows
+// it draws, so a list of a million files costs nothing until it is looked at.
+class CachedFilesModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    static constexpr int kColumnCount = 3;
+
+    explicit CachedFilesModel(const CacheScanner& scanner, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // The header arrow of `column`: -1 none, 0 down, 1 up.
+    int ColumnImage(int column) const;
+    void SetColumnImage(int column, int image);
+
+    // Takes the scanner's entries anew after they were rebuilt or re-sorted.
+    void Reload();
+
+    // The row texts, also used by the tests.
+    static QString RelativeName(const std::string& fileName, const std::string& cacheDir);
+    static QString SizeText(std::int64_t size);
+    static QString TimestampText(std::int32_t timestamp, const QLocale& locale);
+
+  private:
+    const CacheScanner& scanner_;
+    QLocale locale_;
+    std::array<int, kColumnCount> images_{-1, -1, -1};
+    std::array<QIcon, 2> arrows_;
+};

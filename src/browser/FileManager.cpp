@@ -1,0 +1,58 @@
+#include "browser/FileManager.h"
+
+#include <QByteArray>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QProcess>
+#include <QStringList>
+
+namespace {
+
+const char* const kService = "org.freedesktop.FileManager1";
+const char* const kObjectPath = "/org/freedesktop/FileManager1";
+const char* const kInterface = "org.freedesktop.FileManager1";
+
+// A file manager that is being started by bus activation may take a while; after this
+// long we stop waiting and open the folder ourselves.
+constexpr int kCallTimeoutMs = 10000;
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+}  // namespace
+
+QString LocalFileUrl(const std::string& path) {
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    return QStringLiteral("file://") + QString::fromLatin1(bytes.toPercentEncoding("/"));
+}
+
+void OpenContainingFolder(const std::string& path) {
+    QProcess::startDetached(QStringLiteral("xdg-open"), {LocalFileUrl(FolderOf(path))});
+}
+
+void ShowInFileManager(const std::string& path, QObject* context) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        OpenContainingFolder(path);
+        return;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kObjectPath),
+                                       QLatin1String(kInterface), QStringLiteral("ShowItems"));
+    call << QStringList{LocalFileUrl(path)} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [path](QDBusPendingCallWatcher* finished) {
+                         finished->deleteLater();
+                         if (finished->isError()) {
+                             OpenContainingFolder(path);
+                         }
+                     });
+}

@@ -1,0 +1,341 @@
+#include "browser/FormMediaBrowser.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFont>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+#include "browser/CachedFilesModel.h"
+#include "browser/CopyWithProgress.h"
+#include "browser/FileManager.h"
+
+namespace {
+
+const QString kVideoFilter = QStringLiteral("Video files (*.avi *.mpg *.wmv *.flv *.mov *.rmvb)");
+const QString kAllFilter = QStringLiteral("All files (*)");
+
+constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120};
+
+}  // namespace
+
+TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmMediaBrowser"));
+    setWindowTitle(QStringLiteral("frmMediaBrowser"));
+    setWindowFlag(Qt::FramelessWindowHint);
+    resize(438, 330);
+    // The column widths were chosen for this face and size; where Tahoma is missing the
+    // font database picks the closest sans serif of the same size.
+    QFont face(QStringLiteral("Tahoma"));
+    face.setPointSize(8);
+    face.setStyleHint(QFont::SansSerif);
+    setFont(face);
+
+    pcSource = new QTabWidget(this);
+    pcSource->setObjectName(QStringLiteral("pcSource"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(pcSource);
+
+    BuildCachePage();
+    BuildOtherPage();
+    BuildPopupMenu();
+    InstallDefaultDialogs();
+    pcSource->setCurrentWidget(tsOperaCache);
+}
+
+TfrmMediaBrowser::~TfrmMediaBrowser() {
+    // The model reads `scanner`, a member that is gone before QWidget deletes the
+    // children: take the list and its model down while the entries still exist.
+    lvCachedFiles->viewport()->removeEventFilter(this);
+    lvCachedFiles->removeEventFilter(this);
+    delete lvCachedFiles;
+    delete lvCachedFilesModel;
+}
+
+void TfrmMediaBrowser::BuildCachePage() {
+    tsOperaCache = new QWidget;
+    tsOperaCache->setObjectName(QStringLiteral("tsOperaCache"));
+    pcSource->addTab(tsOperaCache, QStringLiteral("Opera cache"));
+
+    lvCachedFiles = new QTreeView(tsOperaCache);
+    lvCachedFiles->setObjectName(QStringLiteral("lvCachedFiles"));
+    lvCachedFiles->setRootIsDecorated(false);
+    lvCachedFiles->setItemsExpandable(false);
+    lvCachedFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvCachedFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvCachedFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows are all alike: the view then never measures rows it does not draw.
+    lvCachedFiles->setUniformRowHeights(true);
+    lvCachedFiles->setAllColumnsShowFocus(true);
+    lvCachedFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Keep the selection as vivid without the focus as with it.
+    QPalette palette = lvCachedFiles->palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    }
+    lvCachedFiles->setPalette(palette);
+
+    lvCachedFilesModel = new CachedFilesModel(scanner, this);
+    lvCachedFiles->setModel(lvCachedFilesModel);
+    QHeaderView* header = lvCachedFiles->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = 0; column < CachedFilesModel::kColumnCount; ++column) {
+        header->resizeSection(column, kColumnWidths[column]);
+    }
+    // Some locales' long time carries a zone name ("21:29:03 UTC"); widen the column
+    // rather than cut every timestamp short.
+    const QString widest = CachedFilesModel::TimestampText(
+        static_cast<std::int32_t>(0x9F9CBF7DU), QLocale::system());  // 2059-12-28 23:59:58
+    const int needed = lvCachedFiles->fontMetrics().horizontalAdvance(widest) + 16;
+    header->resizeSection(2, std::max(kColumnWidths[2], needed));
+    // The list starts out newest first, which the arrow on "Timestamp" says.
+    lvCachedFilesModel->SetColumnImage(2, 0);
+
+    auto* layout = new QVBoxLayout(tsOperaCache);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(lvCachedFiles);
+
+    connect(header, &QHeaderView::sectionClicked, this,
+            &TfrmMediaBrowser::lvCachedFilesColumnClick);
+    lvCachedFiles->installEventFilter(this);
+    lvCachedFiles->viewport()->installEventFilter(this);
+}
+
+void TfrmMediaBrowser::BuildOtherPage() {
+    tsOther = new QWidget;
+    tsOther->setObjectName(QStringLiteral("tsOther"));
+    pcSource->addTab(tsOther, QStringLiteral("Other"));
+
+    lblFile = new QLabel(QStringLiteral("File"), tsOther);
+    lblFile->setObjectName(QStringLiteral("lblFile"));
+    edOtherFile = new QLineEdit(QStringLiteral("test.flv"), tsOther);
+    edOtherFile->setObjectName(QStringLiteral("edOtherFile"));
+    btnMplayerInstanceBrowse = new QPushButton(QStringLiteral("..."), tsOther);
+    btnMplayerInstanceBrowse->setObjectName(QStringLiteral("btnMplayerInstanceBrowse"));
+    btnMplayerInstanceBrowse->setFixedWidth(btnMplayerInstanceBrowse->sizeHint().height() + 4);
+    btnMplayerInstanceBrowse->setAutoDefault(false);
+    lblFile->setBuddy(edOtherFile);
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(3, 1, 3, 0);
+    row->addWidget(lblFile);
+    row->addWidget(edOtherFile, 1);
+    row->addWidget(btnMplayerInstanceBrowse);
+    auto* page = new QVBoxLayout(tsOther);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->addLayout(row);
+    page->addStretch(1);
+
+    connect(btnMplayerInstanceBrowse, &QPushButton::clicked, this,
+            &TfrmMediaBrowser::btnMplayerInstanceBrowseClick);
+}
+
+void TfrmMediaBrowser::BuildPopupMenu() {
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    miRescanCacheDirectory = PopupMenu->addAction(QStringLiteral("Rescan cache directory"));
+    miRescanCacheDirectory->setObjectName(QStringLiteral("miRescanCacheDirectory"));
+    miGoToFile = PopupMenu->addAction(QStringLiteral("Go to file"));
+    miGoToFile->setObjectName(QStringLiteral("miGoToFile"));
+    miCopyFile = PopupMenu->addAction(QStringLiteral("Copy file to..."));
+    miCopyFile->setObjectName(QStringLiteral("miCopyFile"));
+
+    connect(miRescanCacheDirectory, &QAction::triggered, this,
+            &TfrmMediaBrowser::miRescanCacheDirectoryClick);
+    connect(miGoToFile, &QAction::triggered, this, &TfrmMediaBrowser::miGoToFileClick);
+    connect(miCopyFile, &QAction::triggered, this, &TfrmMediaBrowser::miCopyFileClick);
+    connect(lvCachedFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu->popup(lvCachedFiles->viewport()->mapToGlobal(pos));
+    });
+}
+
+void TfrmMediaBrowser::InstallDefaultDialogs() {
+    dialogs.chooseOtherFile = [this](const QString& folder, const QString& fileName) {
+        QFileDialog dialog(this);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        if (!folder.isEmpty()) {
+            dialog.setDirectory(folder);
+        }
+        dialog.selectFile(fileName);
+        dialog.setNameFilters({kVideoFilter, kAllFilter});
+        dialog.selectNameFilter(kVideoFilter);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return QString();
+        }
+        return dialog.selectedFiles().constFirst();
+    };
+    dialogs.chooseCopyTarget = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Copy file to..."));
+    };
+    dialogs.showError = [this](const QString& text) {
+        QMessageBox::warning(this, QStringLiteral("Copy file to..."), text);
+    };
+}
+
+void TfrmMediaBrowser::SetCacheOptions(const std::string& cacheDir, std::int32_t minimalFileSizeKB,
+                                       bool useOnlyGxxxx) {
+    scanner.SetOptions(cacheDir, minimalFileSizeKB, useOnlyGxxxx);
+    Rescan();
+}
+
+void TfrmMediaBrowser::Rescan() {
+    RememberSelection();
+    scanner.Rescan();
+    RefreshList();
+}
+
+void TfrmMediaBrowser::RefreshList() {
+    lvCachedFilesModel->Reload();
+    if (selectedFileName.empty()) {
+        return;
+    }
+    const auto& entries = scanner.entries;
+    for (std::size_t i = 0; i < entries.size() && i < static_cast<std::size_t>(INT_MAX); ++i) {
+        if (entries[i].fileName == selectedFileName) {
+            const QModelIndex index = lvCachedFilesModel->index(static_cast<int>(i), 0);
+            lvCachedFiles->selectionModel()->setCurrentIndex(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            lvCachedFiles->scrollTo(index);
+            return;
+        }
+    }
+}
+
+void TfrmMediaBrowser::FocusFileControl() {
+    if (pcSource->currentWidget() == tsOther) {
+        edOtherFile->setFocus();
+    } else {
+        lvCachedFiles->setFocus();
+    }
+}
+
+std::string TfrmMediaBrowser::GetSelectedFile() const {
+    if (pcSource->currentWidget() == tsOther) {
+        return edOtherFile->text().toLocal8Bit().toStdString();
+    }
+    const int row = SelectedRow();
+    return row < 0 ? std::string() : scanner.entries[static_cast<std::size_t>(row)].fileName;
+}
+
+void TfrmMediaBrowser::SetOtherFile(const std::string& path, bool activate) {
+    edOtherFile->setText(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    if (activate) {
+        pcSource->setCurrentWidget(tsOther);
+    }
+}
+
+int TfrmMediaBrowser::SelectedRow() const {
+    const QModelIndexList rows = lvCachedFiles->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        return -1;
+    }
+    const int row = rows.constFirst().row();
+    return row >= 0 && static_cast<std::size_t>(row) < scanner.entries.size() ? row : -1;
+}
+
+void TfrmMediaBrowser::RememberSelection() {
+    const int row = SelectedRow();
+    selectedFileName =
+        row < 0 ? std::string() : scanner.entries[static_cast<std::size_t>(row)].fileName;
+}
+
+void TfrmMediaBrowser::lvCachedFilesColumnClick(int column) {
+    if (column < 0 || column >= CachedFilesModel::kColumnCount) {
+        return;
+    }
+    RememberSelection();
+    const int previous = lvCachedFilesModel->ColumnImage(column);
+    for (int c = 0; c < CachedFilesModel::kColumnCount; ++c) {
+        lvCachedFilesModel->SetColumnImage(c, -1);
+    }
+    const int image = previous == 0 ? 1 : 0;
+    lvCachedFilesModel->SetColumnImage(column, image);
+    scanner.order.sortColumn = column;
+    scanner.order.sortAscending = image == 1;
+    scanner.SortEntries();
+    RefreshList();
+}
+
+void TfrmMediaBrowser::miRescanCacheDirectoryClick() {
+    Rescan();
+}
+
+void TfrmMediaBrowser::miGoToFileClick() {
+    const int row = SelectedRow();
+    if (row < 0) {
+        return;
+    }
+    ShowInFileManager(scanner.entries[static_cast<std::size_t>(row)].fileName, this);
+}
+
+void TfrmMediaBrowser::miCopyFileClick() {
+    const int row = SelectedRow();
+    if (row < 0) {
+        return;
+    }
+    // Hold the path itself: a rescan while the dialogs are open must not change it.
+    const std::string source = scanner.entries[static_cast<std::size_t>(row)].fileName;
+    const QString chosen = dialogs.chooseCopyTarget();
+    if (chosen.isEmpty()) {
+        return;
+    }
+    const std::string target = chosen.toLocal8Bit().toStdString();
+    const platform::CopyResult result = CopyWithProgress(this, source, target);
+    switch (result.status) {
+        case platform::CopyStatus::Copied:
+        case platform::CopyStatus::Cancelled:
+            break;
+        case platform::CopyStatus::SameFile:
+            dialogs.showError(QStringLiteral("A file cannot be copied onto itself."));
+            break;
+        case platform::CopyStatus::Failed:
+            dialogs.showError(QStringLiteral("The file could not be copied to %1:\n%2")
+                                  .arg(chosen, QString::fromLocal8Bit(result.error.c_str())));
+            break;
+    }
+}
+
+void TfrmMediaBrowser::btnMplayerInstanceBrowseClick() {
+    const QString text = edOtherFile->text();
+    const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QString() : text.left(slash);
+    const QString chosen = dialogs.chooseOtherFile(folder, text);
+    if (!chosen.isEmpty()) {
+        edOtherFile->setText(chosen);
+    }
+}
+
+void TfrmMediaBrowser::FirePlay() {
+    if (OnPlay) {
+        OnPlay();
+    }
+}
+
+bool TfrmMediaBrowser::eventFilter(QObject* watched, QEvent* event) {
+    // Both gestures are only observed: the list still gets the key and the click.
+    if (watched == lvCachedFiles && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            FirePlay();
+        }
+    } else if (watched == lvCachedFiles->viewport() &&
+               event->type() == QEvent::MouseButtonDblClick) {
+        FirePlay();
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "browser/CacheScanner.h"
+
+class CachedFilesModel;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+class QTreeView;
+
+// The panel where the user picks what to play: the files found in the browser's cache,
+// or any path on the "Other" page. It never plays anything itself; it only raises OnPlay.
+class TfrmMediaBrowser : public QWidget {
+    Q_OBJECT
+  public:
+    using OperaCacheEntry = ::OperaCacheEntry;
+
+    // The dialogs the panel opens, replaceable so that they can be answered without a
+    // person (an empty answer means the user cancelled).
+    struct Dialogs {
+        // Open chooser of the "Other" page: start folder and proposed name.
+        std::function<QString(const QString& folder, const QString& fileName)> chooseOtherFile;
+        // Save chooser of "Copy file to..."; it confirms an overwrite itself.
+        std::function<QString()> chooseCopyTarget;
+        // A message box.
+        std::function<void(const QString& text)> showError;
+    };
+
+    explicit TfrmMediaBrowser(QWidget* parent = nullptr);
+    ~TfrmMediaBrowser() override;
+
+    void SetCacheOptions(const std::string& cacheDir, std::int32_t minimalFileSizeKB,
+                         bool useOnlyGxxxx);
+    void Rescan();
+    void RefreshList();
+    void FocusFileControl();
+    std::string GetSelectedFile() const;
+    void SetOtherFile(const std::string& path, bool activate);
+
+    // Fired by a double click or Enter in the list, with or without a selected row.
+    std::function<void()> OnPlay;
+
+    CacheScanner scanner;
+    std::string selectedFileName;
+    Dialogs dialogs;
+
+    QTabWidget* pcSource;
+    QWidget* tsOperaCache;
+    QTreeView* lvCachedFiles;
+    CachedFilesModel* lvCachedFilesModel;
+    QWidget* tsOther;
+    QLabel* lblFile;
+    QLineEdit* edOtherFile;
+    QPushButton* btnMplayerInstanceBrowse;
+    QMenu* PopupMenu;
+    QAction* miRescanCacheDirectory;
+    QAction* miGoToFile;
+    QAction* miCopyFile;
+
+    void lvCachedFilesColumnClick(int column);
+    void miRescanCacheDirectoryClick();
+    void miGoToFileClick();
+    void miCopyFileClick();
+    void btnMplayerInstanceBrowseClick();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Index into scanner.entries of the selected row, or -1.
+    int SelectedRow() const;
+    // Sets selectedFileName to the selected entry's path, or empty.
+    void RememberSelection();
+    void FirePlay();
+    void BuildCachePage();
+    void BuildOtherPage();
+    void BuildPopupMenu();
+    void InstallDefaultDialogs();
+};

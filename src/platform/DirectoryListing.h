@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The longest path the system accepts, counting the terminating zero.
+extern const std::size_t kMaxPath;
+
+enum class EntryKind : unsigned char {
+    File,       // a regular file, or a link that ends at one
+    Directory,  // a real directory, never a link to one
+    Other,      // links to directories, dangling links, fifos, sockets, devices
+};
+
+// One entry of a directory as the listing gives it.
+struct DirectoryEntry {
+    const char* name = nullptr;  // valid until the next call of Next
+    std::size_t nameLength = 0;
+    EntryKind kind = EntryKind::Other;
+    // Size and last-write time are read for files only: a directory costs no stat.
+    std::int64_t size = 0;
+    std::int64_t lastWriteTime = 0;  // seconds since 1970, UTC
+
+    // A name starting with "." is what a hidden attribute is elsewhere.
+    bool IsHidden() const { return nameLength > 0 && name[0] == '.'; }
+    // Neither a regular file nor a directory: nothing to play and nothing to descend.
+    bool IsSystem() const { return kind == EntryKind::Other; }
+};
+
+// Lists one directory. "." and ".." are never returned. A listing that cannot be opened
+// is simply empty. One listing belongs to one thread, but other threads may open
+// subdirectories relative to it once it is no longer being read.
+class DirectoryListing {
+  public:
+    DirectoryListing() = default;
+    // Opens `path`; a link given here is followed, it is the caller's own choice.
+    explicit DirectoryListing(const std::string& path);
+    // Opens subdirectory `name` of `parent`; a link is never followed here.
+    DirectoryListing(const DirectoryListing& parent, const char* name);
+    ~DirectoryListing();
+    DirectoryListing(DirectoryListing&& other) noexcept;
+    DirectoryListing& operator=(DirectoryListing&& other) noexcept;
+    DirectoryListing(const DirectoryListing&) = delete;
+    DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+    bool IsOpen() const { return stream_ != nullptr; }
+
+    // Fills `entry` with the next entry; false at the end (or on a read error). Entries
+    // that vanish between the listing and their stat are passed over.
+    bool Next(DirectoryEntry& entry);
+
+  private:
+    void* stream_ = nullptr;  // DIR*
+};
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+
+#include <vector>
+
+#include "platform/ExecutableFiles.h"
+
+namespace platform {
+
+namespace {
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    std::vector<char> buffer(16384);
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return "/tmp";
+}
+
+// $XDG_CONFIG_HOME or $XDG_STATE_HOME; relative values are to be ignored.
+std::string XdgBase(XdgFolder which) {
+    const char* name = which == XdgFolder::kConfig ? "XDG_CONFIG_HOME" : "XDG_STATE_HOME";
+    if (const char* value = std::getenv(name); value != nullptr && value[0] == '/') {
+        return value;
+    }
+    return HomeFolder() + (which == XdgFolder::kConfig ? "/.config" : "/.local/state");
+}
+
+// mkdir -p, with the private mode the XDG folders call for. Failures surface later as
+// files that cannot be written.
+void MakeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return;
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        const ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (got < 0) {
+            return {};
+        }
+        if (static_cast<std::size_t>(got) < buffer.size()) {
+            return std::string(buffer.data(), static_cast<std::size_t>(got));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string FileBesideExecutable(const std::string& executable, const std::string& extension,
+                                 XdgFolder fallbackFolder) {
+    if (!executable.empty() &&
+        ::faccessat(AT_FDCWD, FolderOf(executable).c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+        return ChangeFileExt(executable, extension);
+    }
+    const std::string folder = XdgBase(fallbackFolder) + "/reelvault";
+    MakeFolders(folder);
+    return folder + "/reelvault" + extension;
+}
+
+std::string SettingsFilePath() {
+    return FileBesideExecutable(ExecutablePath(), ".ini", XdgFolder::kConfig);
+}
+
+std::string LogFilePath() {
+    return FileBesideExecutable(ExecutablePath(), ".log", XdgFolder::kState);
+}
+
+}  // namespace platform

@@ -1,0 +1,126 @@
+#include "platform/FileCopy.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <filesystem>
+
+#include "support/TempDir.h"
+
+namespace {
+
+using platform::CopyFile;
+using platform::CopyStatus;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+std::size_t EntriesIn(const std::string& folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string Bytes(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    return data;
+}
+
+TEST(FileCopy, CopiesInChunksAndReportsProgress) {
+    TempDir dir;
+    const std::string data = Bytes(10000);
+    WriteFile(dir / "source", data);
+    std::vector<std::int64_t> seen;
+    const auto result = CopyFile(
+        dir / "source", dir / "target",
+        [&](std::int64_t copied, std::int64_t total) {
+            EXPECT_EQ(total, 10000);
+            seen.push_back(copied);
+            return true;
+        },
+        4096);
+    EXPECT_EQ(result.status, CopyStatus::Copied);
+    EXPECT_EQ(ReadFile(dir / "target"), data);
+    EXPECT_EQ(seen, (std::vector<std::int64_t>{4096, 8192, 10000}));
+    EXPECT_EQ(EntriesIn(dir.path()), 2u) << "no temporary file may be left behind";
+}
+
+TEST(FileCopy, EmptyFileAndReplacedTarget) {
+    TempDir dir;
+    WriteFile(dir / "empty", "");
+    WriteFile(dir / "target", "old contents");
+    EXPECT_EQ(CopyFile(dir / "empty", dir / "target", nullptr).status, CopyStatus::Copied);
+    EXPECT_EQ(ReadFile(dir / "target"), "");
+}
+
+TEST(FileCopy, CancelLeavesNoFileAndKeepsAnExistingTarget) {
+    TempDir dir;
+    WriteFile(dir / "source", Bytes(50000));
+    int calls = 0;
+    auto cancelSecond = [&](std::int64_t, std::int64_t) { return ++calls < 2; };
+
+    EXPECT_EQ(CopyFile(dir / "source", dir / "new", cancelSecond, 1000).status,
+              CopyStatus::Cancelled);
+    EXPECT_FALSE(std::filesystem::exists(dir / "new"));
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+
+    calls = 0;
+    WriteFile(dir / "kept", "precious");
+    EXPECT_EQ(CopyFile(dir / "source", dir / "kept", cancelSecond, 1000).status,
+              CopyStatus::Cancelled);
+    EXPECT_EQ(ReadFile(dir / "kept"), "precious");
+    EXPECT_EQ(EntriesIn(dir.path()), 2u);
+}
+
+TEST(FileCopy, RefusesToCopyAFileOntoItself) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "other");
+    WriteFile(dir / "source", "data");
+    ASSERT_EQ(::link((dir / "source").c_str(), (dir / "other/link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "source").c_str(), (dir / "other/symlink").c_str()), 0);
+
+    for (const std::string& target :
+         {dir / "source", dir / "other/../source", dir / "other/link", dir / "other/symlink"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(CopyFile(dir / "source", target, nullptr).status, CopyStatus::SameFile);
+        EXPECT_EQ(ReadFile(dir / "source"), "data");
+    }
+    EXPECT_EQ(EntriesIn(dir / "other"), 2u);
+    EXPECT_TRUE(platform::IsSameFile(dir / "source", dir / "other/link"));
+    EXPECT_FALSE(platform::IsSameFile(dir / "source", dir / "missing"));
+}
+
+TEST(FileCopy, FailuresLeaveNothingAndSayWhy) {
+    TempDir dir;
+    WriteFile(dir / "source", "data");
+    std::filesystem::create_directory(dir / "folder");
+
+    struct Case {
+        std::string source, target;
+    };
+    for (const auto& c : {Case{dir / "missing", dir / "t1"}, Case{dir / "source", dir / "no/t2"},
+                          Case{dir / "folder", dir / "t3"}, Case{dir / "source", dir / "folder"}}) {
+        SCOPED_TRACE(c.source + " -> " + c.target);
+        const auto result = CopyFile(c.source, c.target, nullptr);
+        EXPECT_EQ(result.status, CopyStatus::Failed);
+        EXPECT_FALSE(result.error.empty());
+    }
+    EXPECT_EQ(EntriesIn(dir.path()), 2u);
+    EXPECT_EQ(EntriesIn(dir / "folder"), 0u);
+}
+
+TEST(FileCopy, NamesThatAreNotUtf8AreUsedByTheirBytes) {
+    TempDir dir;
+    const std::string source = dir / "vid\xff\xfe\x80.flv";
+    const std::string target = dir / "copy\xe9.flv";
+    WriteFile(source, "bytes");
+    EXPECT_EQ(CopyFile(source, target, nullptr).status, CopyStatus::Copied);
+    EXPECT_EQ(ReadFile(target), "bytes");
+}
+
+}  // namespace
