@@ -83,7 +83,7 @@ void PaintGlyph(QPainter& p, Glyph glyph) {
 }
 
 class GlyphEngine : public QIconEngine {
-public:
+  public:
     explicit GlyphEngine(Glyph glyph) : glyph_(glyph) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
@@ -114,12 +114,14 @@ public:
 
     QIconEngine* clone() const override { return new GlyphEngine(glyph_); }
 
-private:
+  private:
     Glyph glyph_;
 };
 
 }  // namespace
 
-QIcon Make(Glyph glyph) { return QIcon(new GlyphEngine(glyph)); }
+QIcon Make(Glyph glyph) {
+    return QIcon(new GlyphEngine(glyph));
+}
 
 }  // namespace ControlIcons

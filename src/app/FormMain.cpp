@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -22,6 +23,7 @@
 #include "browser/FormMediaBrowser.h"
 #include "log/Log.h"
 #include "log/LogUnit.h"
+#include "platform/NativeWindow.h"
 #include "player/Mplayer.h"
 #include "settings/FormSettings.h"
 
@@ -34,7 +36,9 @@ constexpr int kControlRightWidth = 145;
 
 // Qt's key codes for the keys the window acts on; letters arrive upper-case whatever the
 // modifiers and Caps Lock, so F and O need no case folding.
-bool IsEnter(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+bool IsEnter(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
 
 // The exact bytes of a dropped local file: decoding the URL into a QString would lose a
 // name that is not valid UTF-8.
@@ -49,13 +53,7 @@ TfrmMain::TfrmMain(AppFiles appFiles, QWidget* parent)
     setObjectName("frmMain");
     setMinimumSize(256, 120);
     setAcceptDrops(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor::fromRgb(kBackgroundColor));
-    setPalette(pal);
-    setAutoFillBackground(true);
-    ShowWarning = [this](const QString& text) {
-        QMessageBox::warning(this, windowTitle(), text);
-    };
+    ShowWarning = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
     BuildControls();
     dragger = new WindowDragger(this);
     FormCreate();
@@ -145,6 +143,12 @@ void TfrmMain::LayoutChildren() {
     }
 }
 
+// The background is painted rather than put in the palette, which the docked browser and
+// the control bar would otherwise inherit.
+void TfrmMain::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), QColor::fromRgb(kBackgroundColor));
+}
+
 void TfrmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     LayoutChildren();
@@ -152,8 +156,8 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 
 void TfrmMain::FormCreate() {
     settings.Read(files.settingsPath);
-    normalGeometry = QRect(settings.appPositionX, settings.appPositionY, settings.appWidth,
-                           settings.appHeight);
+    normalGeometry =
+        QRect(settings.appPositionX, settings.appPositionY, settings.appWidth, settings.appHeight);
     setGeometry(normalGeometry);
     if (settings.maximized) {
         // Started in full screen: the button, the cursor timer and the stored bounds are
@@ -185,6 +189,7 @@ void TfrmMain::FormShow() {
             }
         }
         LayoutChildren();
+        platform::SetNativeWindowBackground(pnlVideo->winId(), kBackgroundColor);
         ApplySettings();
         ShowMediaBrowser(true, false);
         if (!commandLineFile.empty()) {
@@ -235,7 +240,9 @@ void TfrmMain::FormCloseQuery() {
     settings.Write(files.settingsPath);
 }
 
-void TfrmMain::actShowAboutExecute() { frmAbout->exec(); }
+void TfrmMain::actShowAboutExecute() {
+    frmAbout->exec();
+}
 
 void TfrmMain::actShowLogExecute() {
     if (!frmLog->isVisible()) {
@@ -321,7 +328,9 @@ void TfrmMain::OpenFile(std::string path) {
     Play();
 }
 
-void TfrmMain::OnMediaBrowserPlay() { Play(); }
+void TfrmMain::OnMediaBrowserPlay() {
+    Play();
+}
 
 void TfrmMain::OnPlayerStop() {
     if (settings.exitFullScreenOnStop && fullScreen) {
@@ -458,7 +467,9 @@ void TfrmMain::pnlVideoMouseMove() {
     }
 }
 
-void TfrmMain::pnlControlMouseLeave() { tmrShowControl->start(); }
+void TfrmMain::pnlControlMouseLeave() {
+    tmrShowControl->start();
+}
 
 void TfrmMain::tmrShowControlTimer() {
     const bool inZone = InControlZone(mapFromGlobal(QCursor::pos()));
@@ -510,17 +521,25 @@ void TfrmMain::btnSettingsClick() {
     ApplySettings();
 }
 
-void TfrmMain::btnMinimizeClick() { showMinimized(); }
+void TfrmMain::btnMinimizeClick() {
+    showMinimized();
+}
 
-void TfrmMain::btnFullscreenClick() { ToggleFullScreen(); }
+void TfrmMain::btnFullscreenClick() {
+    ToggleFullScreen();
+}
 
-void TfrmMain::btnCloseClick() { close(); }
+void TfrmMain::btnCloseClick() {
+    close();
+}
 
 void TfrmMain::mousePressEvent(QMouseEvent* event) {
     pnlDragWindow(event->button(), event->globalPosition().toPoint());
 }
 
-void TfrmMain::mouseMoveEvent(QMouseEvent*) { pnlVideoMouseMove(); }
+void TfrmMain::mouseMoveEvent(QMouseEvent*) {
+    pnlVideoMouseMove();
+}
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
     for (const QUrl& url : event->mimeData()->urls()) {

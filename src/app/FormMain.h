@@ -27,7 +27,7 @@ struct AppFiles {
 // nothing plays, the player's video filling the client area while a file is loaded.
 class TfrmMain : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Runs FormCreate: reads the settings, places the window, chooses the log file.
     TfrmMain(AppFiles files, QWidget* parent = nullptr);
     // FormDestroy: the logger goes with the main window.
@@ -88,20 +88,21 @@ public:
     void btnFullscreenClick();
     void btnCloseClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildControls();
-    QToolButton* MakeButton(QWidget* parent, const QRect& geometry, const QString& hint,
-                            int glyph, bool checkable);
+    QToolButton* MakeButton(QWidget* parent, const QRect& geometry, const QString& hint, int glyph,
+                            bool checkable);
     void FormCreate();
     void FormShow();
     void FormCloseQuery();
@@ -111,10 +112,10 @@ private:
     void SetVideoCursorHidden(bool hidden);
 
     // Shows the warning about a missing player; tests replace it to avoid a modal box.
-public:
+  public:
     std::function<void(const QString& text)> ShowWarning;
 
-private:
+  private:
     AppFiles files;
     std::string commandLineFile;
     bool wired = false;  // the first show's one-time wiring

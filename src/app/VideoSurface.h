@@ -7,11 +7,11 @@
 // backing-store content that a repaint could flush over the video.
 class VideoSurface : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit VideoSurface(QWidget* parent);
 
     QPaintEngine* paintEngine() const override { return nullptr; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {}
 };

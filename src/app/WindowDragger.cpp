@@ -18,10 +18,14 @@ Qt::Edges WindowDragger::EdgesAt(const QPoint& globalPos) const {
     if (!frame.contains(globalPos)) {
         return edges;
     }
-    if (globalPos.x() < frame.left() + kEdge) edges |= Qt::LeftEdge;
-    if (globalPos.x() > frame.right() - kEdge) edges |= Qt::RightEdge;
-    if (globalPos.y() < frame.top() + kEdge) edges |= Qt::TopEdge;
-    if (globalPos.y() > frame.bottom() - kEdge) edges |= Qt::BottomEdge;
+    if (globalPos.x() < frame.left() + kEdge)
+        edges |= Qt::LeftEdge;
+    if (globalPos.x() > frame.right() - kEdge)
+        edges |= Qt::RightEdge;
+    if (globalPos.y() < frame.top() + kEdge)
+        edges |= Qt::TopEdge;
+    if (globalPos.y() > frame.bottom() - kEdge)
+        edges |= Qt::BottomEdge;
     return edges;
 }
 
@@ -53,9 +57,12 @@ void WindowDragger::Track(const QPoint& globalPos) {
     }
     QRect r = pressGeometry_;
     const QSize min = window_->minimumSize();
-    if (edges_ & Qt::LeftEdge) r.setLeft(std::min(r.left() + delta.x(), r.right() - min.width()));
-    if (edges_ & Qt::RightEdge) r.setRight(std::max(r.right() + delta.x(), r.left() + min.width()));
-    if (edges_ & Qt::TopEdge) r.setTop(std::min(r.top() + delta.y(), r.bottom() - min.height()));
+    if (edges_ & Qt::LeftEdge)
+        r.setLeft(std::min(r.left() + delta.x(), r.right() - min.width()));
+    if (edges_ & Qt::RightEdge)
+        r.setRight(std::max(r.right() + delta.x(), r.left() + min.width()));
+    if (edges_ & Qt::TopEdge)
+        r.setTop(std::min(r.top() + delta.y(), r.bottom() - min.height()));
     if (edges_ & Qt::BottomEdge)
         r.setBottom(std::max(r.bottom() + delta.y(), r.top() + min.height()));
     window_->setGeometry(r);

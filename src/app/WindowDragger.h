@@ -12,7 +12,7 @@ class QMouseEvent;
 // window manager at all, for instance).
 class WindowDragger : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit WindowDragger(QWidget* window);
 
     // Starts moving the window with the left button that is down now.
@@ -27,10 +27,10 @@ public:
     // The edges under `globalPos`, or none in the window's interior.
     Qt::Edges EdgesAt(const QPoint& globalPos) const;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     bool BeginResize(Qt::Edges edges, const QPoint& globalPos);
     void Track(const QPoint& globalPos);
     void UpdateEdgeCursor(Qt::Edges edges);

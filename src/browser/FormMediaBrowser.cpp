@@ -20,6 +20,8 @@
 #include "browser/CopyWithProgress.h"
 #include "browser/FileManager.h"
 
+TfrmMediaBrowser* frmMediaBrowser = nullptr;
+
 namespace {
 
 const QString kVideoFilter = QStringLiteral("Video files (*.avi *.mpg *.wmv *.flv *.mov *.rmvb)");

@@ -86,3 +86,6 @@ class TfrmMediaBrowser : public QWidget {
     void BuildPopupMenu();
     void InstallDefaultDialogs();
 };
+
+// The program's one instance, created in main().
+extern TfrmMediaBrowser* frmMediaBrowser;
