@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -299,23 +300,36 @@ TEST_F(ProgramFaults, PlayerIgnoringQuitIsEndedAtClose) {
     EXPECT_EQ(ReadFile(script + ".stdin").rfind("quit\n", 0), 0u);
 }
 
-// A program that cannot clean up (SIGKILL) still takes its player along.
-TEST_F(ProgramFaults, KilledProgramTakesThePlayerAlong) {
-    Program program;
-    const std::string script = program.dir / "playing.flv";
-    WriteFile(script, "out playing\\n\n");
-    program.Start({script});
-    ASSERT_TRUE(PlayerStarted(script)) << program.Output();
-    ASSERT_TRUE(PollFor([&] { return PlayersOf(script).size() == 1; }, 5s));
-    ::kill(program.pid, SIGKILL);
-    const auto killed = Clock::now();
-    ASSERT_TRUE(PollFor([&] { return !program.Running(); }, 5s));
-    EXPECT_TRUE(PollFor([&] { return PlayersOf(script).empty(); }, 3s))
-        << "the player outlived the killed program";
-    std::printf(
-        "player gone %lld ms after the SIGKILL\n",
-        static_cast<long long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed).count()));
+// Signals while a file plays: SIGTERM and SIGINT close the program the normal way
+// (settings written); SIGKILL allows no clean-up, yet the player still goes with it.
+TEST_F(ProgramFaults, SignalledProgramTakesThePlayerAlong) {
+    for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
+        SCOPED_TRACE(::strsignal(signal));
+        Program program;
+        const std::string script = program.dir / "playing.flv";
+        WriteFile(script, "out playing\\n\n");
+        program.Start({script});
+        ASSERT_TRUE(PlayerStarted(script)) << program.Output();
+        ASSERT_TRUE(PollFor([&] { return PlayersOf(script).size() == 1; }, 5s));
+        ::kill(program.pid, signal);
+        const auto sent = Clock::now();
+        ASSERT_TRUE(PollFor([&] { return !program.Running(); }, 5s));
+        EXPECT_TRUE(PollFor([&] { return PlayersOf(script).empty(); }, 3s))
+            << "the player outlived the program";
+        std::printf("%s: player gone %lld ms after the signal\n", ::strsignal(signal),
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent)
+                            .count()));
+        if (signal == SIGKILL) {
+            EXPECT_TRUE(WIFSIGNALED(program.exitStatus));
+            continue;
+        }
+        EXPECT_TRUE(WIFEXITED(program.exitStatus) && WEXITSTATUS(program.exitStatus) == 0)
+            << program.Output();
+        EXPECT_NE(ReadFile(program.ini).find("Maximized=0"), std::string::npos)
+            << "settings not written";
+        EXPECT_EQ(ReadFile(script + ".stdin").rfind("quit\n", 0), 0u) << "no quit sent";
+    }
 }
 
 // A log that cannot be written changes nothing else: the program starts, plays, closes
