@@ -1,0 +1,206 @@
+#include "player/Mplayer.h"
+
+#include <cstdio>
+
+#include "platform/Thread.h"
+#include "player/ThreadMplayerControl.h"
+#include "player/ThreadMplayerWait.h"
+
+MPlayer mplayer;
+
+namespace {
+
+// "0x%x": lower-case hexadecimal without leading zeros.
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+// "%d": signed decimal.
+std::string Decimal(int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    return text;
+}
+
+// A relative name starting with "-" would be read as an option by the player.
+std::string AsFileArgument(const std::string& file) {
+    return !file.empty() && file[0] == '-' ? "./" + file : file;
+}
+
+}  // namespace
+
+int MPlayer::Init(std::int32_t parentWindow, std::uint32_t key, const std::string& path) {
+    parentWnd = parentWindow;
+    colorKey = key;
+    if (!platform::ExecutableExists(path)) {
+        return -1;
+    }
+    instance = path;
+    return 0;
+}
+
+int MPlayer::Play(const std::string& file) {
+    const std::string key = Hex(colorKey);
+    const std::string window = Decimal(parentWnd);
+
+    // The text is what the user sees; the process gets the same parts as separate
+    // arguments, so no character of either path can end an argument or start an option.
+    commandLine.clear();
+    commandLine += "\"" + instance + "\" ";
+    commandLine += "-slave -identify -colorkey " + key + " -quiet -keepaspect ";
+    commandLine += "-wid " + window + " \"" + file + "\" ";
+    arguments = {instance, "-slave",      "-identify", "-colorkey", key,
+                 "-quiet", "-keepaspect", "-wid",      window,      AsFileArgument(file)};
+
+    const int result = StartProcess(commandLine, arguments);
+    if (result != 0 && OnStop) {
+        OnStop();
+    }
+    return result;
+}
+
+bool MPlayer::IsRunning() const {
+    return hProcess && hStdInWrite != platform::kNoPipe;
+}
+
+void MPlayer::ReleaseReplacedPlayer() {
+    if (threadWait != nullptr || threadControl != nullptr) {
+        // Play over a player that was never stopped: it is abandoned like Stop(false).
+        Stop(false);
+    }
+    if (hProcess) {
+        // Its exit, whenever it comes, no longer concerns us: the wait thread reaps it and
+        // the reader closes its own pipe end.
+        platform::ClosePipe(hStdInWrite);
+        hStdInWrite = platform::kNoPipe;
+        hStdOutRead = platform::kNoPipe;
+        hProcess.reset();
+    }
+}
+
+int MPlayer::StartProcess(const std::string& line, const std::vector<std::string>& argv) {
+    (void)line;  // the text is for people; the process is started from the same parts
+    ReleaseReplacedPlayer();
+
+    platform::PipeEnd outputWrite = platform::kNoPipe;
+    if (!platform::CreatePipe(hStdOutRead, outputWrite)) {
+        hStdOutRead = platform::kNoPipe;
+        return -1;
+    }
+    platform::PipeEnd inputRead = platform::kNoPipe;
+    if (!platform::CreatePipe(inputRead, hStdInWrite)) {
+        platform::ClosePipe(hStdOutRead);
+        platform::ClosePipe(outputWrite);
+        hStdOutRead = platform::kNoPipe;
+        hStdInWrite = platform::kNoPipe;
+        return -1;
+    }
+
+    platform::ProcessHandle process = platform::SpawnProcess(argv, inputRead, outputWrite);
+    // Only the player may hold its ends: our copies would keep its output pipe open after
+    // it has gone.
+    platform::ClosePipe(inputRead);
+    platform::ClosePipe(outputWrite);
+    if (!process) {
+        platform::ClosePipe(hStdOutRead);
+        platform::ClosePipe(hStdInWrite);
+        hStdOutRead = platform::kNoPipe;
+        hStdInWrite = platform::kNoPipe;
+        return -2;
+    }
+    hProcess = process;
+
+    // The callback names its own process, so a late end of an older player is told apart.
+    threadWait = new ThreadMplayerWait(process, [this, process] { OnProcessExit(process); });
+    threadControl = new ThreadMplayerControl(hStdOutRead);
+    return 0;
+}
+
+int MPlayer::SendCommand(const std::string& command) {
+    if (!IsRunning()) {
+        return -1;
+    }
+    const std::string text = command + "\n";
+    return platform::WritePipe(hStdInWrite, text.data(), text.size()) ? 0 : -2;
+}
+
+int MPlayer::Pause() {
+    return IsRunning() ? SendCommand("pause") : -1;
+}
+
+int MPlayer::FrameStep() {
+    return IsRunning() ? SendCommand("frame_step") : -1;
+}
+
+int MPlayer::Seek(int seconds) {
+    return IsRunning() ? SendCommand("seek " + Decimal(seconds)) : -1;
+}
+
+int MPlayer::Osd() {
+    return SendCommand("osd");
+}
+
+int MPlayer::ChangeVolume(int step) {
+    return SendCommand("volume " + Decimal(step));
+}
+
+int MPlayer::Stop(bool notify) {
+    if (!IsRunning()) {
+        return -1;
+    }
+    if (threadWait != nullptr && !notify) {
+        threadWait->callbackEnabled = false;
+    }
+    (void)SendCommand("quit");
+    if (threadControl != nullptr) {
+        threadControl->Terminate();
+        threadControl = nullptr;
+    }
+    if (threadWait != nullptr) {
+        threadWait->Terminate();
+        threadWait = nullptr;
+        platform::SleepMilliseconds(100);
+    }
+    return 0;
+}
+
+void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
+    if (exited != hProcess) {
+        return;  // an older player that a newer Play has replaced
+    }
+    hProcess.reset();
+    hStdOutRead = platform::kNoPipe;  // the reader closes it when it stops
+    platform::ClosePipe(hStdInWrite);
+    hStdInWrite = platform::kNoPipe;
+    threadWait = nullptr;
+    if (threadControl != nullptr) {
+        threadControl->Terminate();
+        threadControl = nullptr;
+    }
+    if (OnStop && !shuttingDown) {
+        OnStop();
+    }
+}
+
+bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
+    shuttingDown = true;
+    if (IsRunning()) {
+        (void)SendCommand("quit");
+        if (threadControl != nullptr) {
+            threadControl->Terminate();
+            threadControl = nullptr;
+        }
+        threadWait = nullptr;  // its callback still releases the handles, without OnStop
+    }
+    if (platform::WaitForThreads(bound)) {
+        return true;
+    }
+    platform::SignalLiveChildren(false);
+    if (platform::WaitForThreads(bound)) {
+        return true;
+    }
+    platform::SignalLiveChildren(true);
+    return platform::WaitForThreads(bound);
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Process.h"
+
+class ThreadMplayerWait;
+class ThreadMplayerControl;
+
+// Drives one external player process at a time in slave mode: starts it with its video in
+// our window, writes slave commands to its standard input and reports the end of playback
+// through OnStop. Every operation runs on the user interface thread.
+//
+// Results: 0 success; -1 no player runs, the instance file is missing (Init) or a pipe
+// could not be made (start); -2 the write to the player failed, or the process could not
+// be started.
+class MPlayer {
+  public:
+    MPlayer() = default;
+    MPlayer(const MPlayer&) = delete;
+    MPlayer& operator=(const MPlayer&) = delete;
+
+    int Init(std::int32_t parentWindow, std::uint32_t key, const std::string& path);
+    int Play(const std::string& file);
+    int Pause();
+    int FrameStep();
+    int Seek(int seconds);
+    int Osd();
+    int ChangeVolume(int step);
+    int Stop(bool notify);
+    int SendCommand(const std::string& command);
+
+    // At program end, after the event loop: asks a running player to quit, waits at most
+    // `bound` for every player and worker thread to finish, then terminates the players
+    // that are left (SIGTERM, then SIGKILL, each followed by another bounded wait).
+    // OnStop is not fired any more from here on. True when nothing is left running.
+    bool Shutdown(std::chrono::milliseconds bound);
+
+    // The command line of the last Play, exactly as it was built.
+    const std::string& CommandLine() const { return commandLine; }
+
+    // The argument vector of the last Play: the same parts as the command line.
+    const std::vector<std::string>& Arguments() const { return arguments; }
+
+    // Fired on the user interface thread when playback has stopped or failed to start.
+    std::function<void()> OnStop;
+
+  private:
+    int StartProcess(const std::string& line, const std::vector<std::string>& argv);
+    void OnProcessExit(const platform::ProcessHandle& exited);
+    bool IsRunning() const;
+    void ReleaseReplacedPlayer();
+
+    std::int32_t parentWnd = 0;
+    std::uint32_t colorKey = 0;
+    platform::ProcessHandle hProcess;
+    // A copy for the reader thread, which owns and closes it.
+    platform::PipeEnd hStdOutRead = platform::kNoPipe;
+    platform::PipeEnd hStdInWrite = platform::kNoPipe;
+    std::string instance;
+    ThreadMplayerWait* threadWait = nullptr;
+    ThreadMplayerControl* threadControl = nullptr;
+
+    std::string commandLine;
+    std::vector<std::string> arguments;
+    bool shuttingDown = false;
+};
+
+// The program's one player controller.
+extern MPlayer mplayer;

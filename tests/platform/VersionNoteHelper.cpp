@@ -1,0 +1,4 @@
+// A program that does nothing; the build stores a version note in its file.
+int main() {
+    return 0;
+}
