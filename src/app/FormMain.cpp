@@ -571,16 +571,20 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
                 FormMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
             }
             break;
+        // Handled here and kept from the children's parent, this window, whose own
+        // handlers would otherwise run a second time (two "osd" for one right click).
         case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (watched == pnlVideo || watched == pnlControl) {
                 pnlDragWindow(mouse->button(), mouse->globalPosition().toPoint());
+                return true;
             }
             break;
         }
         case QEvent::MouseMove:
             if (watched == pnlVideo) {
                 pnlVideoMouseMove();
+                return true;
             }
             break;
         case QEvent::Leave:
