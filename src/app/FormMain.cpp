@@ -419,6 +419,12 @@ void TfrmMain::FormKeyDown(int key) {
         }
         return;
     }
+    if (key == Qt::Key_F1) {
+        // Nothing else in the window leads to the about box. Shown once the key has
+        // been delivered, not from inside its delivery.
+        QTimer::singleShot(0, this, &TfrmMain::actShowAboutExecute);
+        return;
+    }
     if (playState == psStopped) {
         return;
     }
