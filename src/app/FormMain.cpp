@@ -127,6 +127,11 @@ void TfrmMain::BuildControls() {
     tmrShowControl = new QTimer(this);
     tmrShowControl->setInterval(500);
     connect(tmrShowControl, &QTimer::timeout, this, &TfrmMain::tmrShowControlTimer);
+    tmrVideoRepaint = new QTimer(this);
+    tmrVideoRepaint->setSingleShot(true);
+    tmrVideoRepaint->setInterval(300);
+    connect(tmrVideoRepaint, &QTimer::timeout, this,
+            [this] { platform::RepaintNativeWindow(pnlVideo->winId()); });
     tmrCursorHide = new QTimer(this);
     tmrCursorHide->setInterval(3000);
     connect(tmrCursorHide, &QTimer::timeout, this, &TfrmMain::tmrCursorHideTimer);
@@ -135,6 +140,11 @@ void TfrmMain::BuildControls() {
 void TfrmMain::LayoutChildren() {
     const int w = width();
     const int h = height();
+    if (pnlVideo->isVisible() && pnlVideo->size() != QSize(w, h)) {
+        // The player may still draw a frame where the picture was before it sees the new
+        // size, and it never wipes that spot itself (full screen showed two pictures).
+        tmrVideoRepaint->start();
+    }
     pnlVideo->setGeometry(0, 0, w, h);
     pnlControl->setGeometry(0, h - kControlHeight, w, kControlHeight);
     pnlControlRight->setGeometry(w - kControlRightWidth, 0, kControlRightWidth, kControlHeight);
@@ -179,6 +189,8 @@ void TfrmMain::FormShow() {
         frmLog->maxLines = settings.maxUiLogLines;
         CLog::Instance()->OnLog = [](const char* line) { frmLog->OnLogLine(line); };
         frmMediaBrowser->setParent(this, Qt::Widget);
+        // Docked, it would show our dark background beside its tabs.
+        frmMediaBrowser->setAutoFillBackground(true);
         frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
         mplayer.OnStop = [this] { OnPlayerStop(); };
         // Keys and the wheel are seen here before the focused control gets them.
@@ -577,16 +589,20 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
                 FormMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
             }
             break;
+        // Handled here and kept from the children's parent, this window, whose own
+        // handlers would otherwise run a second time (two "osd" for one right click).
         case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (watched == pnlVideo || watched == pnlControl) {
                 pnlDragWindow(mouse->button(), mouse->globalPosition().toPoint());
+                return true;
             }
             break;
         }
         case QEvent::MouseMove:
             if (watched == pnlVideo) {
                 pnlVideoMouseMove();
+                return true;
             }
             break;
         case QEvent::Leave:

@@ -68,6 +68,8 @@ class TfrmMain : public QWidget {
     QTimer* tmrShowControl = nullptr;
     QTimer* tmrCursorHide = nullptr;
     VideoSurface* pnlVideo = nullptr;
+    // Wipes the video window a moment after it was resized (see LayoutChildren).
+    QTimer* tmrVideoRepaint = nullptr;
 
     // Key and wheel handling, seen before the focused control and never consuming.
     void FormKeyDown(int key);
