@@ -1,4 +1,5 @@
 #include "platform/FileAppend.h"
+#include "platform/PosixIo.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,11 +10,8 @@ namespace platform {
 namespace {
 
 int OpenForAppend(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return posix::OpenRetrying(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
+                               0666);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/FileCopy.h"
+#include "platform/PosixIo.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,18 +13,13 @@ namespace platform {
 
 namespace {
 
+using posix::OpenRetrying;
+using posix::WriteAll;
+
 std::string ErrorText(int error) {
     char buffer[256];
     // The GNU variant may return a static string instead of filling the buffer.
     return std::string(::strerror_r(error, buffer, sizeof buffer));
-}
-
-int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // A descriptor that is closed on every way out.
@@ -76,21 +72,6 @@ int CreateTemporary(const std::string& target, std::string& tempPath) {
     }
     errno = EEXIST;
     return -1;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 CopyResult Failure(int error) {

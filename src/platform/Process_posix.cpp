@@ -1,3 +1,4 @@
+#include "platform/PosixIo.h"
 #include "platform/Process.h"
 
 #include <fcntl.h>
@@ -16,6 +17,8 @@ extern char** environ;
 namespace platform {
 
 namespace {
+
+using posix::WriteAll;
 
 // Every child not yet reaped, so that shutdown can end players nobody holds any more.
 std::mutex& RegistryLock() {
@@ -38,21 +41,6 @@ bool IsExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Moves `fd` above the three standard descriptors so that the dup2 calls that set up the

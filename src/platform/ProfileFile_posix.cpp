@@ -9,21 +9,17 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/PosixIo.h"
 #include "platform/ProfileText.h"
 
 namespace platform {
 
 namespace {
 
-enum class LoadResult { kLoaded, kMissing, kFailed };
+using posix::OpenRetrying;
+using posix::WriteAll;
 
-int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+enum class LoadResult { kLoaded, kMissing, kFailed };
 
 // Loads the whole file. O_NONBLOCK keeps a fifo in the file's place from blocking us; it
 // is then refused together with directories and devices.
@@ -60,21 +56,6 @@ LoadResult Load(const std::string& path, std::string* text, struct stat* info) {
         text->clear();
     }
     return result;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
 }
 
 // A link to the settings file stays a link: the file it points to is the one replaced.
@@ -125,7 +106,7 @@ bool Fill(int fd, const std::string& text, const struct stat* old) {
             }
         }
     }
-    return WriteAll(fd, text) && ::fsync(fd) == 0;
+    return WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
 }
 
 enum class Outcome { kDone, kFailed, kUnsupported };
