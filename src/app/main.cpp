@@ -1,21 +1,15 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
-#include <chrono>
 #include <clocale>
 #include <exception>
 
-#include "about/FormAbout.h"
 #include "app/FormMain.h"
+#include "app/ProgramWindows.h"
 #include "app/QtSynchronize.h"
 #include "app/ScreenSizeProvider.h"
-#include "browser/FormMediaBrowser.h"
-#include "log/LogUnit.h"
 #include "platform/ExecutableFiles.h"
 #include "platform/TerminationSignals.h"
-#include "platform/Thread.h"
-#include "player/Mplayer.h"
-#include "settings/FormSettings.h"
 
 namespace {
 
@@ -38,7 +32,9 @@ void CloseOnTerminationSignals(QObject* owner) {
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [fd] {
         platform::DrainTerminationSignals(fd);
         while (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->close();
+            if (!modal->close()) {
+                break;  // it refuses: the main window's close below still asks
+            }
         }
         if (frmMain) {
             frmMain->close();
@@ -48,37 +44,6 @@ void CloseOnTerminationSignals(QObject* owner) {
 
 void ShowExceptionReport(const QString& text) {
     QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), text);
-}
-
-void CreateWindows(int argc, char* argv[]) {
-    frmMain = new TfrmMain({platform::SettingsFilePath(), platform::LogFilePath()});
-    frmSettings = new TfrmSettings(frmMain);
-    frmAbout = new TfrmAbout(frmMain);
-    frmLog = new TfrmLog();
-    frmSettings->logWindow = frmLog;
-    frmMediaBrowser = new TfrmMediaBrowser();
-    // Exactly one parameter names a file to play; none or several play nothing.
-    if (argc == 2) {
-        frmMain->SetCommandLineFile(argv[1]);
-    }
-}
-
-// After the event loop: no player outlives the program, no worker thread outlives main(),
-// and the log window outlives every thread that could still log into it.
-void DestroyWindows() {
-    using std::chrono::milliseconds;
-    mplayer.Shutdown(milliseconds(3000));
-    platform::WaitForThreads(milliseconds(2000));
-    if (frmMediaBrowser && frmMediaBrowser->parentWidget() == nullptr) {
-        delete frmMediaBrowser;  // never docked: the main window does not own it
-    }
-    delete frmMain;  // takes its children: the docked browser, the dialogs
-    delete frmLog;
-    frmMain = nullptr;
-    frmSettings = nullptr;
-    frmAbout = nullptr;
-    frmMediaBrowser = nullptr;
-    frmLog = nullptr;
 }
 
 }  // namespace
@@ -92,7 +57,11 @@ int main(int argc, char* argv[]) {
     InstallScreenSizeProvider();
     InstallQtSynchronize();
     try {
-        CreateWindows(argc, argv);
+        CreateProgramWindows({platform::SettingsFilePath(), platform::LogFilePath()});
+        // Exactly one parameter names a file to play; none or several play nothing.
+        if (argc == 2) {
+            frmMain->SetCommandLineFile(argv[1]);
+        }
         CloseOnTerminationSignals(&app);
         frmMain->show();
         QApplication::exec();
@@ -101,6 +70,6 @@ int main(int argc, char* argv[]) {
     } catch (...) {
         ShowExceptionReport(QString());
     }
-    DestroyWindows();
+    DestroyProgramWindows();
     return 0;
 }

@@ -194,13 +194,17 @@ bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
         }
         threadWait = nullptr;  // its callback still releases the handles, without OnStop
     }
-    if (platform::WaitForThreads(bound)) {
-        return true;
+    bool finished = platform::WaitForThreads(bound);
+    if (!finished) {
+        platform::SignalLiveChildren(false);
+        finished = platform::WaitForThreads(bound);
     }
-    platform::SignalLiveChildren(false);
-    if (platform::WaitForThreads(bound)) {
-        return true;
+    if (!finished) {
+        platform::SignalLiveChildren(true);
+        finished = platform::WaitForThreads(bound);
     }
-    platform::SignalLiveChildren(true);
-    return platform::WaitForThreads(bound);
+    // With every player and thread gone no late exit can arrive, so the controller may
+    // serve again; otherwise it stays silent.
+    shuttingDown = !finished;
+    return finished;
 }

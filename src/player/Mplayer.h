@@ -37,7 +37,8 @@ class MPlayer {
     // At program end, after the event loop: asks a running player to quit, waits at most
     // `bound` for every player and worker thread to finish, then terminates the players
     // that are left (SIGTERM, then SIGKILL, each followed by another bounded wait).
-    // OnStop is not fired any more from here on. True when nothing is left running.
+    // OnStop does not fire for these players. True when nothing is left running; the
+    // controller can then play again (tests shut down between cases).
     bool Shutdown(std::chrono::milliseconds bound);
 
     // The command line of the last Play, exactly as it was built.

@@ -2,6 +2,7 @@
 // stand-in player as the player instance: its "media files" are scripts, and it records
 // every slave line it receives beside the script (".stdin").
 #include "app/FormMain.h"
+#include "app/ProgramWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -79,19 +80,7 @@ class MainWindowTest : public ::testing::Test {
 
     void TearDown() override {
         // Whatever still plays goes without telling a window that is about to go.
-        mplayer.OnStop = nullptr;
-        mplayer.Stop(true);
-        EXPECT_TRUE(platform::WaitForThreads(std::chrono::milliseconds(5000)));
-        if (frmMediaBrowser && frmMediaBrowser->parentWidget() == nullptr) {
-            delete frmMediaBrowser;
-        }
-        delete frmMain;  // the docked browser and both dialogs go with it
-        delete frmLog;
-        frmMain = nullptr;
-        frmSettings = nullptr;
-        frmAbout = nullptr;
-        frmLog = nullptr;
-        frmMediaBrowser = nullptr;
+        EXPECT_TRUE(DestroyProgramWindows());
         EXPECT_TRUE(testsupport::ChildProcesses().empty());
     }
 
@@ -110,13 +99,8 @@ class MainWindowTest : public ::testing::Test {
     // The five windows as the program creates them; not shown yet.
     void Create(const IniOptions& o = {}) {
         WriteIni(o);
-        frmMain = new TfrmMain({ini, log});
+        CreateProgramWindows({ini, log});
         frmMain->ShowWarning = [this](const QString& text) { warnings.push_back(text); };
-        frmSettings = new TfrmSettings(frmMain);
-        frmAbout = new TfrmAbout(frmMain);
-        frmLog = new TfrmLog();
-        frmSettings->logWindow = frmLog;
-        frmMediaBrowser = new TfrmMediaBrowser();
     }
 
     void Start(const IniOptions& o = {}) {

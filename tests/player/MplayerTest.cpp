@@ -9,24 +9,16 @@
 
 #include "player/Mplayer.h"
 #include "support/EngineHarness.h"
+#include "support/FakePlayerRecord.h"
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
 using testsupport::ReadFile;
+using testsupport::SplitZeros;
 
 namespace {
 
 const std::string kFake = FAKEPLAYER;
-
-std::vector<std::string> SplitZeros(const std::string& bytes) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t zero; (zero = bytes.find('\0', start)) != std::string::npos;) {
-        parts.push_back(bytes.substr(start, zero - start));
-        start = zero + 1;
-    }
-    return parts;
-}
 
 class PlayerTest : public ::testing::Test {
   protected:

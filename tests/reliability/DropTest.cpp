@@ -15,6 +15,7 @@
 
 #include "about/FormAbout.h"
 #include "app/FormMain.h"
+#include "app/ProgramWindows.h"
 #include "app/QtSynchronize.h"
 #include "browser/FormMediaBrowser.h"
 #include "log/LogUnit.h"
@@ -45,25 +46,13 @@ class DropTest : public ::testing::Test {
         testsupport::WriteFile(
             dir / "reelvault.ini",
             "[Mplayer]\nInstance=" FAKEPLAYER "\n[Opera]\nCacheDir=" + dir.path() + "\n");
-        frmMain = new TfrmMain({dir / "reelvault.ini", dir / "reelvault.log"});
-        frmSettings = new TfrmSettings(frmMain);
-        frmAbout = new TfrmAbout(frmMain);
-        frmLog = new TfrmLog();
-        frmMediaBrowser = new TfrmMediaBrowser();
+        CreateProgramWindows({dir / "reelvault.ini", dir / "reelvault.log"});
         frmMain->ShowWarning = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
         frmMain->show();
     }
     void TearDown() override {
         frmMain->close();
-        EXPECT_TRUE(mplayer.Shutdown(3000ms));
-        EXPECT_TRUE(platform::WaitForThreads(2000ms));
-        delete frmMain;
-        delete frmLog;
-        frmMain = nullptr;
-        frmSettings = nullptr;
-        frmAbout = nullptr;
-        frmMediaBrowser = nullptr;
-        frmLog = nullptr;
+        EXPECT_TRUE(DestroyProgramWindows());
     }
 
     bool Drop(const QList<QUrl>& urls) {

@@ -24,27 +24,19 @@
 #include <gtest/gtest.h>
 
 #include "platform/Process.h"
+#include "support/FakePlayerRecord.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testsupport::ReadFile;
+using testsupport::SplitZeros;
 using testsupport::WriteFile;
 
 namespace {
 
 constexpr uid_t kNobody = 65534;
-
-std::vector<std::string> SplitZeros(const std::string& bytes) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t zero; (zero = bytes.find('\0', start)) != std::string::npos;) {
-        parts.push_back(bytes.substr(start, zero - start));
-        start = zero + 1;
-    }
-    return parts;
-}
 
 bool PollFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;

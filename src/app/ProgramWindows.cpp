@@ -1,0 +1,37 @@
+#include "app/ProgramWindows.h"
+
+#include <chrono>
+
+#include "about/FormAbout.h"
+#include "browser/FormMediaBrowser.h"
+#include "log/LogUnit.h"
+#include "platform/Thread.h"
+#include "player/Mplayer.h"
+#include "settings/FormSettings.h"
+
+void CreateProgramWindows(const AppFiles& files) {
+    frmMain = new TfrmMain(files);
+    frmSettings = new TfrmSettings(frmMain);
+    frmAbout = new TfrmAbout(frmMain);
+    frmLog = new TfrmLog();
+    frmSettings->logWindow = frmLog;
+    frmMediaBrowser = new TfrmMediaBrowser();
+}
+
+bool DestroyProgramWindows() {
+    using std::chrono::milliseconds;
+    mplayer.OnStop = nullptr;
+    const bool playersGone = mplayer.Shutdown(milliseconds(3000));
+    const bool threadsGone = platform::WaitForThreads(milliseconds(2000));
+    if (frmMediaBrowser && frmMediaBrowser->parentWidget() == nullptr) {
+        delete frmMediaBrowser;  // never docked: the main window does not own it
+    }
+    delete frmMain;  // takes its children: the docked browser and both dialogs
+    delete frmLog;
+    frmMain = nullptr;
+    frmSettings = nullptr;
+    frmAbout = nullptr;
+    frmMediaBrowser = nullptr;
+    frmLog = nullptr;
+    return playersGone && threadsGone;
+}
