@@ -19,7 +19,7 @@ endif()
 set(REELVAULT_SANITIZER_ENV "")
 if(REELVAULT_ASAN)
   set(REELVAULT_SANITIZER_ENV
-      "ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"
+      "ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1"
       "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
       "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endif()
