@@ -15,6 +15,8 @@
 
 #include "platform/FileVersion.h"
 
+TfrmAbout* frmAbout = nullptr;
+
 // The picture is compiled into the windows' static library, whose resources are not
 // registered on their own. Q_INIT_RESOURCE must be used outside any namespace.
 static void InitAboutResources() {

@@ -40,3 +40,6 @@ class TfrmAbout : public QDialog {
   public slots:
     void lblInfo2Click();
 };
+
+// The program's one instance, created in main().
+extern TfrmAbout* frmAbout;

@@ -1,53 +1,106 @@
 #include <QApplication>
-#include <QCloseEvent>
-#include <QShowEvent>
-#include <QWidget>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <chrono>
 #include <clocale>
+#include <exception>
 
-#include "app/WindowSettings.h"
-#include "log/Log.h"
+#include "about/FormAbout.h"
+#include "app/FormMain.h"
+#include "app/QtSynchronize.h"
+#include "app/ScreenSizeProvider.h"
+#include "browser/FormMediaBrowser.h"
+#include "log/LogUnit.h"
 #include "platform/ExecutableFiles.h"
-#include "settings/Settings.h"
+#include "platform/TerminationSignals.h"
+#include "platform/Thread.h"
+#include "player/Mplayer.h"
+#include "settings/FormSettings.h"
 
 namespace {
 
-// Stands in for the main window until the real one arrives: it lives by the settings
-// file the way the main window will.
-class PlainMainWindow : public QWidget {
-  public:
-    PlainMainWindow() {
-        settings.Read(platform::SettingsFilePath());
-        PlaceWindow(*this, settings);
-        ChooseLogFile(settings);
-        setWindowTitle(QApplication::applicationName());
+// The player draws into an X11 window given by id, so under Wayland we run on XWayland.
+void PreferX11UnderWayland() {
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
     }
-    ~PlainMainWindow() override { CLog::DestroyInstance(); }
+}
 
-  protected:
-    void showEvent(QShowEvent* event) override {
-        QWidget::showEvent(event);
-        CLog::Instance()->Log("Application started");
+// SIGTERM and SIGINT close the main window the normal way: player stopped, settings
+// written. Modal dialogs go first, or the close would wait for them.
+void CloseOnTerminationSignals(QObject* owner) {
+    const int fd = platform::WatchTerminationSignals();
+    if (fd < 0) {
+        return;
     }
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [fd] {
+        platform::DrainTerminationSignals(fd);
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+        if (frmMain) {
+            frmMain->close();
+        }
+    });
+}
 
-    void closeEvent(QCloseEvent* event) override {
-        StoreWindowBounds(*this, settings);
-        // The path is worked out again: the folder may have become read-only meanwhile.
-        settings.Write(platform::SettingsFilePath());
-        event->accept();
+void ShowExceptionReport(const QString& text) {
+    QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), text);
+}
+
+void CreateWindows(int argc, char* argv[]) {
+    frmMain = new TfrmMain({platform::SettingsFilePath(), platform::LogFilePath()});
+    frmSettings = new TfrmSettings(frmMain);
+    frmAbout = new TfrmAbout(frmMain);
+    frmLog = new TfrmLog();
+    frmSettings->logWindow = frmLog;
+    frmMediaBrowser = new TfrmMediaBrowser();
+    // Exactly one parameter names a file to play; none or several play nothing.
+    if (argc == 2) {
+        frmMain->SetCommandLineFile(argv[1]);
     }
+}
 
-  private:
-    Settings settings;
-};
+// After the event loop: no player outlives the program, no worker thread outlives main(),
+// and the log window outlives every thread that could still log into it.
+void DestroyWindows() {
+    using std::chrono::milliseconds;
+    mplayer.Shutdown(milliseconds(3000));
+    platform::WaitForThreads(milliseconds(2000));
+    if (frmMediaBrowser && frmMediaBrowser->parentWidget() == nullptr) {
+        delete frmMediaBrowser;  // never docked: the main window does not own it
+    }
+    delete frmMain;  // takes its children: the docked browser, the dialogs
+    delete frmLog;
+    frmMain = nullptr;
+    frmSettings = nullptr;
+    frmAbout = nullptr;
+    frmMediaBrowser = nullptr;
+    frmLog = nullptr;
+}
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // The scanner sorts names by the user's collation.
     std::setlocale(LC_ALL, "");
+    PreferX11UnderWayland();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Reelvault");
     InstallScreenSizeProvider();
-    PlainMainWindow window;
-    window.show();
-    return QApplication::exec();
+    InstallQtSynchronize();
+    try {
+        CreateWindows(argc, argv);
+        CloseOnTerminationSignals(&app);
+        frmMain->show();
+        QApplication::exec();
+    } catch (const std::exception& e) {
+        ShowExceptionReport(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowExceptionReport(QString());
+    }
+    DestroyWindows();
+    return 0;
 }

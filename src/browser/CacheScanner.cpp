@@ -321,8 +321,10 @@ std::string PatternDirectory(const std::string& pattern) {
 
 bool FitsPathLimit(std::size_t patternLength, std::size_t nameLength) {
     // The subdirectory's pattern is patternLength + nameLength + 1 long and needs one
-    // more byte for its zero.
-    return patternLength + nameLength < platform::kMaxPath - 1;
+    // more byte for its zero. Subtracting instead of adding keeps huge lengths from
+    // wrapping around to a sum that looks small.
+    return nameLength < platform::kMaxPath - 1 &&
+           patternLength < platform::kMaxPath - 1 - nameLength;
 }
 
 void CacheScanner::SetOptions(const std::string& dir, std::int32_t minimalFileSizeKB,

@@ -20,6 +20,8 @@
 #include "browser/CopyWithProgress.h"
 #include "browser/FileManager.h"
 
+TfrmMediaBrowser* frmMediaBrowser = nullptr;
+
 namespace {
 
 const QString kVideoFilter = QStringLiteral("Video files (*.avi *.mpg *.wmv *.flv *.mov *.rmvb)");
@@ -226,14 +228,19 @@ void TfrmMediaBrowser::FocusFileControl() {
 
 std::string TfrmMediaBrowser::GetSelectedFile() const {
     if (pcSource->currentWidget() == tsOther) {
-        return edOtherFile->text().toLocal8Bit().toStdString();
+        const QString text = edOtherFile->text();
+        // A name that is not valid UTF-8 does not survive the trip through the edit's
+        // text; while the text is the one we put there, its exact bytes are what we play.
+        return text == otherFileShown ? otherFileBytes : text.toLocal8Bit().toStdString();
     }
     const int row = SelectedRow();
     return row < 0 ? std::string() : scanner.entries[static_cast<std::size_t>(row)].fileName;
 }
 
 void TfrmMediaBrowser::SetOtherFile(const std::string& path, bool activate) {
-    edOtherFile->setText(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    otherFileBytes = path;
+    otherFileShown = QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()));
+    edOtherFile->setText(otherFileShown);
     if (activate) {
         pcSource->setCurrentWidget(tsOther);
     }

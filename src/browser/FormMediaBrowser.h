@@ -76,6 +76,10 @@ class TfrmMediaBrowser : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The path SetOtherFile was given, byte for byte, and the text it showed for it.
+    std::string otherFileBytes;
+    QString otherFileShown;
+
     // Index into scanner.entries of the selected row, or -1.
     int SelectedRow() const;
     // Sets selectedFileName to the selected entry's path, or empty.
@@ -86,3 +90,6 @@ class TfrmMediaBrowser : public QWidget {
     void BuildPopupMenu();
     void InstallDefaultDialogs();
 };
+
+// The program's one instance, created in main().
+extern TfrmMediaBrowser* frmMediaBrowser;

@@ -12,7 +12,7 @@
 // to the log file when one is set and to the line sink when one is connected. Log() may
 // be called from any thread.
 class CLog : public CSingleton<CLog> {
-public:
+  public:
     // Receives the finished line (zero-terminated, ending in a line feed) on the thread
     // that logged it.
     using LineSink = std::function<void(const char* line)>;
@@ -36,11 +36,10 @@ public:
     // Formats one line into `buffer` (kBufferSize bytes): timestamp of `when`, the
     // expanded message cut to kMaxMessageLength characters, a line feed and a zero.
     // Returns the line's length including the line feed.
-    static std::size_t FormatLine(char* buffer, const platform::LocalTime& when,
-                                  const char* format, va_list args)
-        __attribute__((format(printf, 3, 0)));
+    static std::size_t FormatLine(char* buffer, const platform::LocalTime& when, const char* format,
+                                  va_list args) __attribute__((format(printf, 3, 0)));
 
-private:
+  private:
     friend class CSingleton<CLog>;
     CLog() = default;
 

@@ -22,6 +22,8 @@
 
 #include <utility>
 
+TfrmLog* frmLog = nullptr;
+
 namespace {
 
 constexpr int kUpdateIntervalMs = 500;

@@ -76,3 +76,6 @@ class TfrmLog : public QWidget {
     std::deque<LogEntry> entries;
     QString fixedFamily;
 };
+
+// The program's one instance, created in main().
+extern TfrmLog* frmLog;

@@ -7,7 +7,7 @@
 // CSingleton<T> and makes it a friend so that only Instance() constructs it.
 template <typename T>
 class CSingleton {
-public:
+  public:
     virtual ~CSingleton() = default;
     CSingleton(const CSingleton&) = delete;
     CSingleton& operator=(const CSingleton&) = delete;
@@ -32,10 +32,10 @@ public:
         delete instance.exchange(nullptr, std::memory_order_acq_rel);
     }
 
-protected:
+  protected:
     CSingleton() = default;
 
-private:
+  private:
     static inline std::atomic<T*> instance{nullptr};
     static inline std::mutex creation;
 };

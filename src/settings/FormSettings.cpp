@@ -17,6 +17,8 @@
 
 #include "log/LogUnit.h"
 
+TfrmSettings* frmSettings = nullptr;
+
 namespace {
 
 constexpr std::array<std::uint32_t, 7> kCapacities{100, 200, 500, 1000, 2000, 5000, 10000};

@@ -93,3 +93,6 @@ class TfrmSettings : public QDialog {
     QString shownInstance;
     QString shownCacheDir;
 };
+
+// The program's one instance, created in main().
+extern TfrmSettings* frmSettings;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
@@ -306,6 +307,25 @@ TEST(CacheScanner, PatternsKeepTheSeparatorArithmetic) {
     EXPECT_EQ(SubdirectoryPattern("/cache/*.*", "g_0001"), "/cache/g_0001/*.*");
     EXPECT_EQ(PatternDirectory("/cache/g_0001/*.*"), "/cache/g_0001");
     EXPECT_EQ(PatternDirectory("/*.*"), "");
+}
+
+TEST(CacheScanner, PathLimitCountsTheSeparatorAndTheZeroWithoutWrapping) {
+    const std::size_t limit = platform::kMaxPath;
+    const std::size_t huge = std::numeric_limits<std::size_t>::max();
+    struct Case {
+        std::size_t patternLength;
+        std::size_t nameLength;
+        bool fits;
+    } cases[] = {
+        {limit - 3, 1, true},  // pattern, "/", name and the zero fill the buffer exactly
+        {limit - 2, 1, false}, {0, limit - 2, true},
+        {0, limit - 1, false}, {huge, 1, false},  // sums that wrap around must not look short
+        {1, huge, false},      {huge / 2 + 1, huge / 2 + 1, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FitsPathLimit(c.patternLength, c.nameLength), c.fits)
+            << c.patternLength << " + " << c.nameLength;
+    }
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ std::string Format(int millis, const char* format, ...) {
 
 // Each test gets a fresh logger and leaves none behind.
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { CLog::DestroyInstance(); }
     void TearDown() override { CLog::DestroyInstance(); }
 
@@ -99,7 +99,8 @@ TEST_F(LoggerTest, LinesGoToFileAndSinkAndFileIsAppended) {
     const std::string content = ReadFile(file);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(content, "earlier run\n" + lines[0] + lines[1]);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} first 15%\n)")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} first 15%\n)")))
         << lines[0];
     EXPECT_EQ(lines[1].substr(24), "Application started\n");
 }

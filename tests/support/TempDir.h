@@ -12,7 +12,7 @@ namespace testsupport {
 // destruction. Permissions are restored first so that tests may leave unreadable or
 // read-only folders behind.
 class TempDir {
-public:
+  public:
     TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/reelvault-XXXXXX";
@@ -40,7 +40,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

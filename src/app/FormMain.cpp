@@ -1,0 +1,617 @@
+#include "app/FormMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include "about/FormAbout.h"
+#include "app/ControlIcons.h"
+#include "app/VideoSurface.h"
+#include "app/WindowDragger.h"
+#include "browser/FormMediaBrowser.h"
+#include "log/Log.h"
+#include "log/LogUnit.h"
+#include "platform/NativeWindow.h"
+#include "player/Mplayer.h"
+#include "settings/FormSettings.h"
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+constexpr int kControlHeight = 35;
+constexpr int kControlRightWidth = 145;
+
+// Qt's key codes for the keys the window acts on; letters arrive upper-case whatever the
+// modifiers and Caps Lock, so F and O need no case folding.
+bool IsEnter(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// The exact bytes of a dropped local file: decoding the URL into a QString would lose a
+// name that is not valid UTF-8.
+std::string LocalPathBytes(const QUrl& url) {
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(AppFiles appFiles, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), files(std::move(appFiles)) {
+    setObjectName("frmMain");
+    setMinimumSize(256, 120);
+    setAcceptDrops(true);
+    ShowWarning = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    BuildControls();
+    dragger = new WindowDragger(this);
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    // The stop notification must never reach a window that is gone.
+    mplayer.OnStop = nullptr;
+    CLog::DestroyInstance();
+}
+
+QToolButton* TfrmMain::MakeButton(QWidget* parent, const QRect& geometry, const QString& hint,
+                                  int glyph, bool checkable) {
+    auto* button = new QToolButton(parent);
+    button->setGeometry(geometry);
+    button->setToolTip(hint);
+    button->setAutoRaise(true);
+    button->setCheckable(checkable);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setIcon(ControlIcons::Make(static_cast<ControlIcons::Glyph>(glyph)));
+    button->setIconSize(QSize(20, 20));
+    return button;
+}
+
+void TfrmMain::BuildControls() {
+    pnlVideo = new VideoSurface(this);
+    pnlVideo->installEventFilter(this);
+    pnlVideo->hide();
+
+    // The bar is a native window of its own so that it stays above the player's video.
+    pnlControl = new QFrame(this);
+    pnlControl->setObjectName("pnlControl");
+    pnlControl->setAttribute(Qt::WA_NativeWindow);
+    pnlControl->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    pnlControl->setAutoFillBackground(true);
+    pnlControl->installEventFilter(this);
+
+    pnlControlRight = new QFrame(pnlControl);
+    pnlControlRight->setObjectName("pnlControlRight");
+    // Only the bar's own free area drags the window, not the right-hand group's.
+    pnlControlRight->setAttribute(Qt::WA_NoMousePropagation);
+
+    using ControlIcons::Glyph;
+    btnPlay = MakeButton(pnlControl, {3, 2, 31, 30}, "Play", int(Glyph::Play), true);
+    btnPauseStill =
+        MakeButton(pnlControl, {36, 2, 31, 30}, "Pause/Still", int(Glyph::PauseStill), true);
+    btnStop = MakeButton(pnlControl, {68, 2, 30, 30}, "Stop", int(Glyph::Stop), false);
+    btnSettings =
+        MakeButton(pnlControlRight, {14, 2, 30, 30}, "Configuration", int(Glyph::Settings), false);
+    btnMinimize =
+        MakeButton(pnlControlRight, {46, 2, 30, 30}, "Minimize", int(Glyph::Minimize), false);
+    btnFullscreen =
+        MakeButton(pnlControlRight, {79, 2, 30, 30}, "Fullscreen", int(Glyph::Fullscreen), true);
+    btnClose = MakeButton(pnlControlRight, {112, 2, 30, 30}, "Exit", int(Glyph::Close), false);
+    btnPlay->setObjectName("btnPlay");
+    btnPauseStill->setObjectName("btnPauseStill");
+    btnStop->setObjectName("btnStop");
+    btnSettings->setObjectName("btnSettings");
+    btnMinimize->setObjectName("btnMinimize");
+    btnFullscreen->setObjectName("btnFullscreen");
+    btnClose->setObjectName("btnClose");
+
+    connect(btnPlay, &QToolButton::clicked, this, &TfrmMain::btnPlayClick);
+    connect(btnPauseStill, &QToolButton::clicked, this, &TfrmMain::btnPauseStillClick);
+    connect(btnStop, &QToolButton::clicked, this, &TfrmMain::btnStopClick);
+    connect(btnSettings, &QToolButton::clicked, this, &TfrmMain::btnSettingsClick);
+    connect(btnMinimize, &QToolButton::clicked, this, &TfrmMain::btnMinimizeClick);
+    connect(btnFullscreen, &QToolButton::clicked, this, &TfrmMain::btnFullscreenClick);
+    connect(btnClose, &QToolButton::clicked, this, &TfrmMain::btnCloseClick);
+
+    tmrShowControl = new QTimer(this);
+    tmrShowControl->setInterval(500);
+    connect(tmrShowControl, &QTimer::timeout, this, &TfrmMain::tmrShowControlTimer);
+    tmrVideoRepaint = new QTimer(this);
+    tmrVideoRepaint->setSingleShot(true);
+    tmrVideoRepaint->setInterval(300);
+    connect(tmrVideoRepaint, &QTimer::timeout, this,
+            [this] { platform::RepaintNativeWindow(pnlVideo->winId()); });
+    tmrCursorHide = new QTimer(this);
+    tmrCursorHide->setInterval(3000);
+    connect(tmrCursorHide, &QTimer::timeout, this, &TfrmMain::tmrCursorHideTimer);
+}
+
+void TfrmMain::LayoutChildren() {
+    const int w = width();
+    const int h = height();
+    if (pnlVideo->isVisible() && pnlVideo->size() != QSize(w, h)) {
+        // The player may still draw a frame where the picture was before it sees the new
+        // size, and it never wipes that spot itself (full screen showed two pictures).
+        tmrVideoRepaint->start();
+    }
+    pnlVideo->setGeometry(0, 0, w, h);
+    pnlControl->setGeometry(0, h - kControlHeight, w, kControlHeight);
+    pnlControlRight->setGeometry(w - kControlRightWidth, 0, kControlRightWidth, kControlHeight);
+    if (frmMediaBrowser && frmMediaBrowser->parentWidget() == this) {
+        frmMediaBrowser->setGeometry(0, 0, w, std::max(0, h - kControlHeight));
+    }
+}
+
+// The background is painted rather than put in the palette, which the docked browser and
+// the control bar would otherwise inherit.
+void TfrmMain::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), QColor::fromRgb(kBackgroundColor));
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayoutChildren();
+}
+
+void TfrmMain::FormCreate() {
+    settings.Read(files.settingsPath);
+    normalGeometry =
+        QRect(settings.appPositionX, settings.appPositionY, settings.appWidth, settings.appHeight);
+    setGeometry(normalGeometry);
+    if (settings.maximized) {
+        // Started in full screen: the button, the cursor timer and the stored bounds are
+        // left alone, so leaving returns to the bounds just read.
+        EnterFullScreenGeometry();
+    }
+    CLog::Instance()->SetLogFile(settings.logToFile ? files.logPath : std::string());
+    setWindowTitle(QApplication::applicationDisplayName());
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TfrmMain::FormShow() {
+    if (!wired) {
+        wired = true;
+        frmLog->maxLines = settings.maxUiLogLines;
+        CLog::Instance()->OnLog = [](const char* line) { frmLog->OnLogLine(line); };
+        frmMediaBrowser->setParent(this, Qt::Widget);
+        // Docked, it would show our dark background beside its tabs.
+        frmMediaBrowser->setAutoFillBackground(true);
+        frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
+        mplayer.OnStop = [this] { OnPlayerStop(); };
+        // Keys and the wheel are seen here before the focused control gets them.
+        for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(pnlVideo),
+                           static_cast<QWidget*>(pnlControl)}) {
+            if (QWindow* handle = w->windowHandle()) {
+                handle->installEventFilter(this);
+            }
+        }
+        LayoutChildren();
+        platform::SetNativeWindowBackground(pnlVideo->winId(), kBackgroundColor);
+        ApplySettings();
+        ShowMediaBrowser(true, false);
+        if (!commandLineFile.empty()) {
+            OpenFile(commandLineFile);
+        }
+    }
+    CLog::Instance()->Log("Application started");
+}
+
+void TfrmMain::SetAlwaysOnTop(bool onTop) {
+    // Changing the widget's flags would recreate the native window and pull the player's
+    // window away from under it; the QWindow changes the hint in place.
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (flags == windowFlags()) {
+        return;
+    }
+    overrideWindowFlags(flags);
+    if (QWindow* handle = windowHandle()) {
+        handle->setFlags(flags);
+    }
+}
+
+void TfrmMain::ApplySettings() {
+    SetAlwaysOnTop(settings.alwaysOnTop);
+    if (mplayer.Init(pnlVideo->winId(), kBackgroundColor, settings.Mplayer.instance) != 0) {
+        ShowWarning("Failed to find mplayer instace. Check mplayer.exe location.");
+    }
+    frmMediaBrowser->SetCacheOptions(settings.Opera.cacheDir, settings.Opera.minimalFileSize,
+                                     settings.Opera.useOnlyG_XXXX);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    FormCloseQuery();
+    event->accept();
+}
+
+void TfrmMain::FormCloseQuery() {
+    mplayer.Stop(true);
+    settings.maximized = false;
+    if (!fullScreen) {
+        const QRect frame = frameGeometry();
+        settings.appWidth = frame.width();
+        settings.appHeight = frame.height();
+        settings.appPositionY = frame.top();
+        settings.appPositionX = frame.left();
+    }
+    settings.Write(files.settingsPath);
+}
+
+void TfrmMain::actShowAboutExecute() {
+    frmAbout->exec();
+}
+
+void TfrmMain::actShowLogExecute() {
+    if (!frmLog->isVisible()) {
+        frmLog->show();
+    }
+    frmLog->raise();
+    frmLog->activateWindow();
+}
+
+void TfrmMain::SetPlayState(PlayState state) {
+    playState = state;
+    switch (state) {
+        case psStopped:
+            btnPlay->setChecked(false);
+            btnPauseStill->setChecked(false);
+            ShowMediaBrowser(true, true);
+            break;
+        case psPlaying:
+            btnPlay->setChecked(true);
+            btnPauseStill->setChecked(false);
+            ShowMediaBrowser(false, false);
+            break;
+        case psPaused:
+            btnPlay->setChecked(false);
+            btnPauseStill->setChecked(true);
+            break;
+    }
+}
+
+void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
+    if (show) {
+        // The video window is native and would cover the browser; it goes while nothing
+        // plays and comes back with the next file.
+        pnlVideo->hide();
+        frmMediaBrowser->show();
+        if (rescan) {
+            frmMediaBrowser->Rescan();
+        }
+        controlBarAutoHide = false;
+        tmrShowControl->stop();
+        pnlControl->show();
+        pnlControl->raise();
+        frmMediaBrowser->FocusFileControl();
+    } else {
+        frmMediaBrowser->hide();
+        pnlVideo->show();
+        pnlVideo->lower();
+        pnlControl->raise();
+        controlBarAutoHide = true;
+    }
+}
+
+void TfrmMain::Play() {
+    switch (playState) {
+        case psStopped: {
+            const std::string path = frmMediaBrowser->GetSelectedFile();
+            if (path.empty()) {
+                btnPlay->setChecked(false);
+                return;
+            }
+            SetPlayState(psPlaying);
+            mplayer.Play(path);
+            break;
+        }
+        case psPaused:
+            mplayer.Pause();
+            SetPlayState(psPlaying);
+            break;
+        case psPlaying:
+            break;
+    }
+}
+
+void TfrmMain::TogglePause() {
+    SetPlayState(playState == psPlaying ? psPaused : psPlaying);
+    mplayer.Pause();
+}
+
+void TfrmMain::OpenFile(std::string path) {
+    frmMediaBrowser->SetOtherFile(path, true);
+    mplayer.Stop(false);
+    SetPlayState(psStopped);
+    Play();
+}
+
+void TfrmMain::OnMediaBrowserPlay() {
+    Play();
+}
+
+void TfrmMain::OnPlayerStop() {
+    if (settings.exitFullScreenOnStop && fullScreen) {
+        ToggleFullScreen();
+    }
+    SetPlayState(psStopped);
+}
+
+void TfrmMain::EnterFullScreenGeometry() {
+    fullScreen = true;
+    dragger->SetResizable(false);
+    QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+    // Covering the screen by geometry works with any window manager, and without one.
+    setGeometry(target->geometry());
+}
+
+void TfrmMain::ToggleFullScreen() {
+    if (fullScreen) {
+        fullScreen = false;
+        dragger->SetResizable(true);
+        setGeometry(normalGeometry);
+        tmrCursorHide->stop();
+        SetVideoCursorHidden(false);
+        btnFullscreen->setChecked(false);
+        return;
+    }
+    const QRect frame = frameGeometry();
+    settings.appWidth = frame.width();
+    settings.appHeight = frame.height();
+    settings.appPositionY = frame.top();
+    settings.appPositionX = frame.left();
+    normalGeometry = geometry();
+    EnterFullScreenGeometry();
+    tmrCursorHide->start();
+    btnFullscreen->setChecked(true);
+}
+
+void TfrmMain::SetVideoCursorHidden(bool hidden) {
+    cursorHidden = hidden;
+    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(pnlVideo)}) {
+        if (hidden) {
+            w->setCursor(Qt::BlankCursor);
+        } else {
+            w->unsetCursor();
+        }
+    }
+}
+
+// ---- control bar, keyboard and mouse ----
+
+bool TfrmMain::InControlZone(const QPoint& clientPos) const {
+    const QRect frame = frameGeometry();
+    return clientPos.y() >= frame.height() - kControlHeight && clientPos.y() < frame.height() &&
+           clientPos.x() >= 0 && clientPos.x() < frame.width();
+}
+
+namespace {
+
+// The real player resumes playback on these commands; the window follows it.
+void FollowResume(TfrmMain& window, int result) {
+    if (result == 0 && window.playState == psPaused) {
+        window.SetPlayState(psPlaying);
+    }
+}
+
+}  // namespace
+
+void TfrmMain::FormKeyDown(int key) {
+    if (key == Qt::Key_Escape) {
+        if (fullScreen) {
+            ToggleFullScreen();
+        } else {
+            close();
+        }
+        return;
+    }
+    if (key == Qt::Key_F1) {
+        // Nothing else in the window leads to the about box. Shown once the key has
+        // been delivered, not from inside its delivery.
+        QTimer::singleShot(0, this, &TfrmMain::actShowAboutExecute);
+        return;
+    }
+    if (playState == psStopped) {
+        return;
+    }
+    if (IsEnter(key)) {
+        mplayer.Stop(true);
+        return;
+    }
+    switch (key) {
+        case Qt::Key_Space:
+            TogglePause();
+            break;
+        case Qt::Key_Left:
+            FollowResume(*this, mplayer.Seek(-3));
+            break;
+        case Qt::Key_Up:
+            FollowResume(*this, mplayer.Seek(60));
+            break;
+        case Qt::Key_Right:
+            FollowResume(*this, mplayer.Seek(3));
+            break;
+        case Qt::Key_Down:
+            FollowResume(*this, mplayer.Seek(-60));
+            break;
+        case Qt::Key_F:
+            ToggleFullScreen();
+            break;
+        case Qt::Key_O:
+            FollowResume(*this, mplayer.Osd());
+            break;
+        default:
+            break;
+    }
+}
+
+void TfrmMain::FormMouseWheel(int delta) {
+    FollowResume(*this, mplayer.ChangeVolume(delta > 0 ? 1 : -1));
+}
+
+void TfrmMain::pnlDragWindow(Qt::MouseButton button, const QPoint& globalPos) {
+    if (button == Qt::LeftButton) {
+        dragger->BeginMove(globalPos);
+    } else if (button == Qt::RightButton) {
+        FollowResume(*this, mplayer.Osd());
+    }
+}
+
+void TfrmMain::pnlVideoMouseMove() {
+    const QPoint client = mapFromGlobal(QCursor::pos());
+    if (!pnlControl->isVisible() && !InControlZone(client)) {
+        tmrShowControl->start();  // restart: a full interval from now
+    }
+    if (!tmrShowControl->isActive()) {
+        tmrShowControl->start();
+    }
+    if (cursorHidden) {
+        tmrCursorHide->start();
+        SetVideoCursorHidden(false);
+    }
+}
+
+void TfrmMain::pnlControlMouseLeave() {
+    tmrShowControl->start();
+}
+
+void TfrmMain::tmrShowControlTimer() {
+    const bool inZone = InControlZone(mapFromGlobal(QCursor::pos()));
+    if (!pnlControl->isVisible() && inZone) {
+        pnlControl->show();
+        pnlControl->raise();
+    } else if (pnlControl->isVisible() && !inZone && controlBarAutoHide) {
+        pnlControl->hide();
+    }
+}
+
+void TfrmMain::tmrCursorHideTimer() {
+    if (!cursorHidden) {
+        SetVideoCursorHidden(true);
+    }
+}
+
+void TfrmMain::btnPlayClick() {
+    if (btnPlay->isChecked()) {
+        Play();
+    } else {
+        btnPlay->setChecked(true);
+    }
+}
+
+void TfrmMain::btnPauseStillClick() {
+    switch (playState) {
+        case psPlaying:
+            TogglePause();
+            break;
+        case psPaused:
+            mplayer.FrameStep();
+            SetPlayState(psPaused);
+            break;
+        case psStopped:
+            btnPauseStill->setChecked(false);
+            break;
+    }
+}
+
+void TfrmMain::btnStopClick() {
+    SetPlayState(psStopped);
+    mplayer.Stop(true);
+}
+
+void TfrmMain::btnSettingsClick() {
+    frmSettings->appSettings = &settings;
+    frmSettings->exec();
+    ApplySettings();
+}
+
+void TfrmMain::btnMinimizeClick() {
+    showMinimized();
+}
+
+void TfrmMain::btnFullscreenClick() {
+    ToggleFullScreen();
+}
+
+void TfrmMain::btnCloseClick() {
+    close();
+}
+
+void TfrmMain::mousePressEvent(QMouseEvent* event) {
+    pnlDragWindow(event->button(), event->globalPosition().toPoint());
+}
+
+void TfrmMain::mouseMoveEvent(QMouseEvent*) {
+    pnlVideoMouseMove();
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+    }
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenFile(LocalPathBytes(urls.first()));
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+            if (qobject_cast<QWindow*>(watched)) {
+                FormKeyDown(static_cast<QKeyEvent*>(event)->key());
+            }
+            break;
+        case QEvent::Wheel:
+            if (qobject_cast<QWindow*>(watched)) {
+                FormMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+            }
+            break;
+        // Handled here and kept from the children's parent, this window, whose own
+        // handlers would otherwise run a second time (two "osd" for one right click).
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (watched == pnlVideo || watched == pnlControl) {
+                pnlDragWindow(mouse->button(), mouse->globalPosition().toPoint());
+                return true;
+            }
+            break;
+        }
+        case QEvent::MouseMove:
+            if (watched == pnlVideo) {
+                pnlVideoMouseMove();
+                return true;
+            }
+            break;
+        case QEvent::Leave:
+            if (watched == pnlControl) {
+                pnlControlMouseLeave();
+            }
+            break;
+        default:
+            break;
+    }
+    return false;
+}

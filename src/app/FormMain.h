@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "settings/Settings.h"
+
+class QFrame;
+class QTimer;
+class QToolButton;
+class QMouseEvent;
+class VideoSurface;
+class WindowDragger;
+
+enum PlayState : std::int8_t { psStopped = 0, psPlaying = 1, psPaused = 2 };
+
+// Where the main window keeps its files; the program puts them beside the executable.
+struct AppFiles {
+    std::string settingsPath;
+    std::string logPath;
+};
+
+// The borderless main window: the media browser docked above the control bar while
+// nothing plays, the player's video filling the client area while a file is loaded.
+class TfrmMain : public QWidget {
+    Q_OBJECT
+  public:
+    // Runs FormCreate: reads the settings, places the window, chooses the log file.
+    TfrmMain(AppFiles files, QWidget* parent = nullptr);
+    // FormDestroy: the logger goes with the main window.
+    ~TfrmMain() override;
+
+    static constexpr std::uint32_t kBackgroundColor = 0x010101;
+
+    void ApplySettings();
+    void SetPlayState(PlayState state);
+    void ShowMediaBrowser(bool show, bool rescan);
+    void Play();
+    void TogglePause();
+    void ToggleFullScreen();
+    void OpenFile(std::string path);
+    void OnMediaBrowserPlay();
+    void OnPlayerStop();
+    void actShowAboutExecute();
+    void actShowLogExecute();
+
+    bool IsFullScreen() const { return fullScreen; }
+    // The file named on the command line, played at the first show.
+    void SetCommandLineFile(std::string path) { commandLineFile = std::move(path); }
+
+    Settings settings;
+    bool controlBarAutoHide = true;
+    PlayState playState = psStopped;
+
+    // Widgets the control bar's handlers and the tests reach by name.
+    QFrame* pnlControl = nullptr;
+    QFrame* pnlControlRight = nullptr;
+    QToolButton* btnPlay = nullptr;
+    QToolButton* btnPauseStill = nullptr;
+    QToolButton* btnStop = nullptr;
+    QToolButton* btnSettings = nullptr;
+    QToolButton* btnMinimize = nullptr;
+    QToolButton* btnFullscreen = nullptr;
+    QToolButton* btnClose = nullptr;
+    QTimer* tmrShowControl = nullptr;
+    QTimer* tmrCursorHide = nullptr;
+    VideoSurface* pnlVideo = nullptr;
+    // Wipes the video window a moment after it was resized (see LayoutChildren).
+    QTimer* tmrVideoRepaint = nullptr;
+
+    // Key and wheel handling, seen before the focused control and never consuming.
+    void FormKeyDown(int key);
+    void FormMouseWheel(int delta);
+    void pnlDragWindow(Qt::MouseButton button, const QPoint& globalPos);
+    void pnlVideoMouseMove();
+    void pnlControlMouseLeave();
+    void tmrShowControlTimer();
+    void tmrCursorHideTimer();
+    // The control bar zone of a point in client coordinates.
+    bool InControlZone(const QPoint& clientPos) const;
+
+    void btnPlayClick();
+    void btnPauseStillClick();
+    void btnStopClick();
+    void btnSettingsClick();
+    void btnMinimizeClick();
+    void btnFullscreenClick();
+    void btnCloseClick();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControls();
+    QToolButton* MakeButton(QWidget* parent, const QRect& geometry, const QString& hint, int glyph,
+                            bool checkable);
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery();
+    void LayoutChildren();
+    void SetAlwaysOnTop(bool onTop);
+    void EnterFullScreenGeometry();
+    void SetVideoCursorHidden(bool hidden);
+
+    // Shows the warning about a missing player; tests replace it to avoid a modal box.
+  public:
+    std::function<void(const QString& text)> ShowWarning;
+
+  private:
+    AppFiles files;
+    std::string commandLineFile;
+    bool wired = false;  // the first show's one-time wiring
+    bool fullScreen = false;
+    bool cursorHidden = false;
+    QRect normalGeometry;
+    WindowDragger* dragger = nullptr;
+};
+
+extern TfrmMain* frmMain;

@@ -1,0 +1,4 @@
+#pragma once
+
+// Lets the settings clamp the window bounds to the real primary screen.
+void InstallScreenSizeProvider();

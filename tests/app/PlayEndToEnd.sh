@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# The program with the real player under a private Xvfb, driven by keys: a clip from a
+# cache folder made here is played, paused, resumed, shown full screen, stopped, and the
+# program is closed. Skips (77) without Xvfb, mplayer or xdotool.
+# Usage: PlayEndToEnd.sh PROGRAM GRAB_WINDOW CLIP [SHOTS_DIR]
+# With SHOTS_DIR, pictures of the window (PPM) are left there along the way.
+set -u
+program="$1"
+grab="$2"
+clip="$3"
+shots="${4:-}"
+
+for tool in Xvfb mplayer xdotool; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "$tool missing: skipped"; exit 77; }
+done
+
+work="$(mktemp -d)"
+xvfb_pid=""
+app_pid=""
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    # A player still running goes with the program (it asked for its parent's death).
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    echo "--- log:"
+    tail -n 30 "$work/reelvault.log" 2>/dev/null
+    echo "--- output:"
+    tail -n 30 "$work/out.txt" 2>/dev/null
+    exit 1
+}
+
+# waits up to N tenths of a second for a command to succeed
+wait_for() {
+    local tenths="$1"
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
+display=""
+for n in $(seq 200 299); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        display="$n"
+        break
+    fi
+done
+[ -n "$display" ] || { echo "no free display number"; exit 1; }
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+wait_for 100 test -e "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+
+mkdir -p "$work/cache/g_0001"
+cp "$clip" "$work/cache/g_0001/0A1B2C3D"
+cp "$program" "$work/reelvault"
+printf '[frmMain]\nAppWidth=480\nAppHeight=360\nAppPositionX=20\nAppPositionY=20\nMaximized=0\nAlwaysOnTop=0\n[Logging]\nLogToFile=1\n[Mplayer]\nInstance=mplayer\n[Opera]\nCacheDir=%s\nMinimalFileSize=0\nUseOnlyG_XXXX=1\n' \
+    "$work/cache" >"$work/reelvault.ini"
+
+QT_QPA_PLATFORM=xcb "$work/reelvault" >"$work/out.txt" 2>&1 &
+app_pid=$!
+
+started() { grep -q "Application started" "$work/reelvault.log" 2>/dev/null; }
+wait_for 150 started || fail "no \"Application started\""
+window="$(wait_for 50 xdotool search --onlyvisible --name '^Reelvault$' | head -n 1)"
+[ -n "$window" ] || fail "no window titled Reelvault"
+
+# X Y W H BACKGROUND LIGHT HASH of the window now; with a name, its picture is kept too.
+look() {
+    if [ -n "$shots" ] && [ -n "${1:-}" ]; then
+        "$grab" "$window" "$shots/$1.ppm"
+    else
+        "$grab" "$window"
+    fi
+}
+field() { echo "$1" | cut -d' ' -f"$2"; }
+key() { xdotool key --clearmodifiers "$1"; }
+# A player of ours is known by the cache folder in its command line.
+player_running() { pgrep -f -- "$work/cache" >/dev/null; }
+no_player() { ! player_running; }
+program_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+
+xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+sleep 0.5
+stopped="$(look stopped)"
+[ "$(field "$stopped" 3)x$(field "$stopped" 4)" = "480x360" ] || fail "window is not 480x360: $stopped"
+[ "$(field "$stopped" 6)" -gt 500 ] || fail "the list does not show: $stopped"
+
+# The list starts without a selection: a click on the first row selects it (the pointer
+# then goes to a corner outside the window), Enter plays it.
+xdotool mousemove --window "$window" 60 52 click 1
+xdotool mousemove 1020 4
+key Return
+wait_for 100 player_running || fail "Enter on the first row started no player"
+# The bar alone leaves about 900 thousandths of the window in the background colour; the
+# player draws the clip at its own size (160x120) in the middle of it.
+playing_shows_video() {
+    local now
+    now="$(look)"
+    [ "$(field "$now" 5)" -lt 860 ] && [ "$(field "$now" 6)" -lt 500 ]
+}
+wait_for 100 playing_shows_video || fail "no video in the window: $(look)"
+sleep 0.5
+look playing >/dev/null
+
+# Playing: the picture changes. Paused: it stays.
+a="$(look)"; sleep 0.5; b="$(look)"
+[ "$(field "$a" 7)" != "$(field "$b" 7)" ] || fail "the picture does not move while playing"
+key space
+sleep 0.5
+a="$(look)"; sleep 0.5; b="$(look)"
+[ "$(field "$a" 7)" = "$(field "$b" 7)" ] || fail "the picture moves while paused"
+key space
+moving() {
+    local first second
+    first="$(look)"; sleep 0.5; second="$(look)"
+    [ "$(field "$first" 7)" != "$(field "$second" 7)" ]
+}
+wait_for 10 moving || fail "Space did not resume"
+
+# The bar over the video (it stays until the mouse moves over the window).
+look bar-over-video >/dev/null
+
+key f
+covers() { [ "$(look | cut -d' ' -f1-4)" = "0 0 1024 768" ]; }
+wait_for 30 covers || fail "F does not cover the screen: $(look)"
+# One picture only: none left behind where the video was before (about 930 thousandths of
+# the screen are background with one 160x120 picture and the bar, 906 with two).
+one_picture() { [ "$(field "$(look)" 5)" -ge 920 ]; }
+wait_for 20 one_picture || fail "a picture was left behind: $(look)"
+look fullscreen >/dev/null
+key Escape
+back() { [ "$(look | cut -d' ' -f1-4)" = "20 20 480 360" ]; }
+wait_for 30 back || fail "Esc does not leave full screen: $(look)"
+kill -0 "$app_pid" 2>/dev/null || fail "Esc in full screen ended the program"
+
+key Return
+wait_for 100 no_player || fail "Enter did not stop the player"
+list_back() { [ "$(field "$(look)" 6)" -gt 500 ]; }
+wait_for 50 list_back || fail "the list is not back: $(look)"
+
+key Escape
+wait_for 100 program_ended || fail "Esc did not close the program"
+wait "$app_pid"
+status=$?
+app_pid=""
+[ "$status" -eq 0 ] || fail "exit status $status"
+player_running && fail "a player outlived the program"
+
+ini="$work/reelvault.ini"
+for k in AppWidth AppHeight AppPositionX AppPositionY Maximized AlwaysOnTop \
+    ExitFullScreenOnStop LogToFile MaxUiLogLines Instance CacheDir MinimalFileSize UseOnlyG_XXXX; do
+    grep -q "^$k=" "$ini" || fail "key $k missing"
+done
+grep -q '^Maximized=0' "$ini" || fail "Maximized is not 0"
+echo "PASS"

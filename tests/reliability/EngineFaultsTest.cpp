@@ -1,0 +1,182 @@
+// The player engine under faults of the player and with cache trees full of awkward
+// names: every file the scanner lists must reach the player as exactly the bytes listed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "browser/CacheScanner.h"
+#include "player/Mplayer.h"
+#include "support/EngineHarness.h"
+#include "support/TempDir.h"
+#include "support/Unprivileged.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::ReadFile;
+
+namespace {
+
+std::vector<std::string> SplitZeros(const std::string& bytes) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t zero; (zero = bytes.find('\0', start)) != std::string::npos;) {
+        parts.push_back(bytes.substr(start, zero - start));
+        start = zero + 1;
+    }
+    return parts;
+}
+
+class EngineFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        player.OnStop = [this] { ++stops; };
+        ASSERT_EQ(player.Init(1, 0x101010, FAKEPLAYER), 0);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(player.Shutdown(2s));
+        EXPECT_EQ(platform::LiveThreadCount(), 0);
+        EXPECT_TRUE(testsupport::ChildProcesses().empty());
+    }
+
+    // Waits for `count` stops in all, then for the workers to finish.
+    void ExpectStops(int count) {
+        ASSERT_TRUE(ui.PumpUntil([&] { return stops >= count; })) << stops << " stops";
+        ASSERT_TRUE(ui.PumpUntilNoThreads());
+        ui.PumpFor(20ms);  // a second, wrong OnStop would arrive now
+        EXPECT_EQ(stops, count);
+        EXPECT_TRUE(testsupport::ChildProcesses().empty());
+    }
+
+    testsupport::TempDir dir;
+    testsupport::UiLoop ui;
+    testsupport::LogLines log;
+    MPlayer player;
+    int stops = 0;
+};
+
+// Crashes the engine's own tests do not try yet: before any output, inside a large
+// output, and while obeying "quit". Each ends in exactly one OnStop with nothing left.
+TEST_F(EngineFaults, PlayerCrashingAtEveryStageGivesOneStop) {
+    struct Case {
+        const char* name;
+        const char* script;
+        bool stop;  // Stop(true) after the start
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"abort at start", "abort\n", false, ""},
+        {"segv at start", "segv\n", false, ""},
+        // 200000 bytes are 3125 numbered lines: the last one must still arrive whole.
+        {"segv inside a burst", "burst 200000\nout unfinished li\nsegv\n", false,
+         "burst 00003124 " + std::string(48, '0')},
+        {"abort after quit", "ignore-quit\nwait-line quit\nout bye\\n\nabort\n", true, "bye"},
+        {"segv after quit", "ignore-quit\nwait-line quit\nsegv\n", true, ""},
+    };
+    int expected = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string script = dir / std::to_string(expected);
+        testsupport::WriteFile(script, c.script);
+        ASSERT_EQ(player.Play(script), 0);
+        if (c.stop) {
+            ASSERT_EQ(player.Stop(true), 0);
+        }
+        ExpectStops(++expected);
+        EXPECT_EQ(player.SendCommand("osd"), -1) << "the crashed player still looks alive";
+        if (!c.lastLine.empty()) {
+            EXPECT_TRUE(log.Contains(c.lastLine));
+        }
+    }
+    EXPECT_FALSE(log.Contains("unfinished li"));
+}
+
+// Creates `path` (and its folders) as a stand-in script that ends by itself.
+void MakeScript(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    testsupport::WriteFile(path, "out playing\\n\nend\n");
+}
+
+// The scanner's paths, scanned as an unprivileged user when we are root (permissions do
+// not stop root); false when that user cannot be switched to.
+bool ScanAsUser(const std::string& cacheDir, std::vector<std::string>& paths) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) {
+        return false;
+    }
+    const bool ran = testsupport::RunUnprivileged([&] {
+        CacheScanner scanner;
+        scanner.SetOptions(cacheDir, 0, true);
+        scanner.Rescan();
+        std::string all;
+        for (const auto& e : scanner.entries) {
+            all += e.fileName;
+            all += '\0';
+        }
+        return ::write(pipeEnds[1], all.data(), all.size()) == static_cast<ssize_t>(all.size());
+    });
+    ::close(pipeEnds[1]);
+    std::string all;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        all.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeEnds[0]);
+    paths = SplitZeros(all);
+    return ran;
+}
+
+TEST_F(EngineFaults, AwkwardCacheTreesAreListedAndPlayedByTheirExactBytes) {
+    std::string deep = "g_0004";
+    for (int level = 1; level <= 100; ++level) {
+        deep += "/level-" + std::to_string(level);
+    }
+    struct Case {
+        const char* name;
+        std::string relative;
+    };
+    const Case cases[] = {
+        {"newline", "g_0001/new\nline.flv"},     {"double quote", "g_0001/say \"cheese\".flv"},
+        {"leading dash", "g_0001/-vo null"},     {"not UTF-8", "g_0001/caf\xe9 \xff\xfe.flv"},
+        {"beside a link loop", "g_0002/inside"}, {"beside an unreadable folder", "g_0003/readable"},
+        {"100 levels down", deep + "/bottom"},
+    };
+    std::set<std::string> expected;
+    for (const Case& c : cases) {
+        MakeScript(dir / c.relative);
+        expected.insert(dir / c.relative);
+    }
+    fs::create_directory_symlink("..", dir / "g_0002/up");
+    fs::create_directory_symlink(".", dir / "g_0002/self");
+    fs::create_directory_symlink(dir.path(), dir / "g_0002/root");
+    MakeScript(dir / "g_0003/locked/hidden");
+    fs::permissions(dir / "g_0003/locked", fs::perms::none);
+    fs::permissions(dir.path(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+
+    std::vector<std::string> listed;
+    if (!ScanAsUser(dir.path(), listed)) {
+        GTEST_SKIP() << "running as root and cannot switch to an unprivileged user";
+    }
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected);
+    EXPECT_EQ(listed.size(), expected.size()) << "a file was listed twice";
+
+    int played = 0;
+    for (const std::string& path : listed) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(player.Play(path), 0);
+        ExpectStops(++played);
+        EXPECT_EQ(player.Arguments().back(), path);
+        const std::vector<std::string> argv = SplitZeros(ReadFile(path + ".argv"));
+        ASSERT_FALSE(argv.empty()) << "the player never started";
+        EXPECT_EQ(argv.back(), path);
+    }
+}
+
+}  // namespace
