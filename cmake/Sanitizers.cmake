@@ -30,3 +30,18 @@ if(REELVAULT_FUZZ)
   add_link_options(-fsanitize=address,undefined)
   add_compile_definitions(REELVAULT_SANITIZER=1)
 endif()
+
+# The sanitizers' run-time options for every test (reelvault_test adds them; tests added
+# with add_test append ${REELVAULT_SANITIZER_ENV} to their ENVIRONMENT). Each suppression
+# file says per entry why it is there.
+set(REELVAULT_SANITIZER_ENV "")
+if(REELVAULT_ASAN)
+  set(REELVAULT_SANITIZER_ENV
+      "ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1"
+      "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+      "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endif()
+if(REELVAULT_TSAN)
+  set(REELVAULT_SANITIZER_ENV
+      "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:second_deadlock_stack=1")
+endif()

@@ -64,7 +64,7 @@ kill -0 "$app_pid" 2>/dev/null && fail "program did not end after its window was
 wait "$app_pid"
 status=$?
 app_pid=""
-[ "$status" -eq 0 ] || fail "exit status $status"
+[ "$status" -eq 0 ] || fail "exit status $status: $(cat "$work/out.txt")"
 
 ini="$work/reelvault.ini"
 for key in AppWidth AppHeight AppPositionX AppPositionY Maximized AlwaysOnTop \
