@@ -75,6 +75,9 @@ QToolButton* TfrmMain::MakeButton(QWidget* parent, const QRect& geometry, const 
     button->setFocusPolicy(Qt::NoFocus);
     button->setIcon(ControlIcons::Make(static_cast<ControlIcons::Glyph>(glyph)));
     button->setIconSize(QSize(20, 20));
+    // A press the button ignores (right, middle) must not reach the bar as a press on
+    // its free area: a right click on Play would resume a paused file with "osd".
+    button->setAttribute(Qt::WA_NoMousePropagation);
     return button;
 }
 
@@ -180,7 +183,10 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    FormShow();
+    // The window system's own show events (a restore after Minimize) are no new show.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
 }
 
 void TfrmMain::FormShow() {
@@ -382,12 +388,11 @@ void TfrmMain::ToggleFullScreen() {
 
 void TfrmMain::SetVideoCursorHidden(bool hidden) {
     cursorHidden = hidden;
-    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(pnlVideo)}) {
-        if (hidden) {
-            w->setCursor(Qt::BlankCursor);
-        } else {
-            w->unsetCursor();
-        }
+    // Over the video only: the bar and the docked browser keep their cursor.
+    if (hidden) {
+        pnlVideo->setCursor(Qt::BlankCursor);
+    } else {
+        pnlVideo->unsetCursor();
     }
 }
 
@@ -465,7 +470,9 @@ void TfrmMain::FormMouseWheel(int delta) {
 
 void TfrmMain::pnlDragWindow(Qt::MouseButton button, const QPoint& globalPos) {
     if (button == Qt::LeftButton) {
-        dragger->BeginMove(globalPos);
+        if (!fullScreen) {  // full screen stays where it is
+            dragger->BeginMove(globalPos);
+        }
     } else if (button == Qt::RightButton) {
         FollowResume(*this, mplayer.Osd());
     }

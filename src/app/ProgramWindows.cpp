@@ -23,6 +23,11 @@ bool DestroyProgramWindows() {
     mplayer.OnStop = nullptr;
     const bool playersGone = mplayer.Shutdown(milliseconds(3000));
     const bool threadsGone = platform::WaitForThreads(milliseconds(2000));
+    if (!playersGone || !threadsGone) {
+        // A worker is still stuck (a process the player started may hold its output pipe)
+        // and may yet log: the logger and the windows stay for the rest of the process.
+        return false;
+    }
     if (frmMediaBrowser && frmMediaBrowser->parentWidget() == nullptr) {
         delete frmMediaBrowser;  // never docked: the main window does not own it
     }
@@ -33,5 +38,5 @@ bool DestroyProgramWindows() {
     frmAbout = nullptr;
     frmMediaBrowser = nullptr;
     frmLog = nullptr;
-    return playersGone && threadsGone;
+    return true;
 }

@@ -230,7 +230,9 @@ std::size_t FillNameKeys(const std::vector<OperaCacheEntry>& entries, const std:
             std::memcpy(k.bytes, key + shared, used);
         }
         std::memset(k.bytes + used, 0, kNameKeyBytes - used);
-        k.truncated = available > kNameKeyBytes;
+        // A full window may hide more bytes, even when none follow in this key: a key
+        // that fills it exactly must still be told from a longer one with its prefix.
+        k.truncated = available >= kNameKeyBytes;
         k.index = static_cast<std::uint32_t>(i);
     }
     return common;
@@ -254,7 +256,7 @@ std::vector<std::uint32_t> SortByName(const std::vector<OperaCacheEntry>& entrie
         FillNameKeys(entries, reference, common, keys);
     }
     // Keys hold no zero byte, so zero padding sorts a shorter key first, as it should;
-    // equal windows of which one is cut short means both are.
+    // equal windows of which one is full means both are, and only the names can tell.
     auto less = [&entries](const NameKey& a, const NameKey& b) {
         const int c = std::memcmp(a.bytes, b.bytes, kNameKeyBytes);
         if (c != 0 || !a.truncated) {

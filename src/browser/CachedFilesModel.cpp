@@ -99,6 +99,27 @@ QString CachedFilesModel::SizeText(std::int64_t size) {
     return QString::number(size / 1024);
 }
 
+namespace {
+
+// The locale's long time format less its time-zone field ("t"): a file's local time has
+// no zone to show, and Qt would print the zone of today, not of the file's date.
+QString LongTimeFormatWithoutZone(const QLocale& locale) {
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+        }
+        if (quoted || c != QLatin1Char('t')) {
+            result += c;
+        }
+    }
+    return result.simplified();
+}
+
+}  // namespace
+
 QString CachedFilesModel::TimestampText(std::int32_t timestamp, const QLocale& locale) {
     const auto packed = static_cast<std::uint32_t>(timestamp);
     const QDate date(static_cast<int>((packed >> 25) & 0x7f) + 1980,
@@ -108,7 +129,7 @@ QString CachedFilesModel::TimestampText(std::int32_t timestamp, const QLocale& l
                      static_cast<int>((packed >> 5) & 0x3f), static_cast<int>(packed & 0x1f) * 2);
     QString text = locale.toString(date, QLocale::ShortFormat);
     if ((packed & 0xffff) != 0) {
-        text += QLatin1Char(' ') + locale.toString(time, QLocale::LongFormat);
+        text += QLatin1Char(' ') + locale.toString(time, LongTimeFormatWithoutZone(locale));
     }
     return text;
 }

@@ -28,7 +28,10 @@ platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source
                 const auto step = copied >= total ? kSteps : copied * kSteps / total;
                 dialog.setValue(static_cast<int>(step));
             }
-            QCoreApplication::processEvents();
+            // Until the window-modal dialog shows, the user's input waits: a key or a
+            // double click in the list would start playing in the middle of the copy.
+            QCoreApplication::processEvents(
+                dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
             return !dialog.wasCanceled();
         });
     dialog.close();

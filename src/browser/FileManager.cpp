@@ -5,6 +5,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 
@@ -29,7 +31,11 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 QString LocalFileUrl(const std::string& path) {
-    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    if (!bytes.startsWith('/')) {
+        // A relative cache folder: "file://cache/x" would name a host "cache".
+        bytes.prepend(QFile::encodeName(QDir::currentPath()) + '/');
+    }
     return QStringLiteral("file://") + QString::fromLatin1(bytes.toPercentEncoding("/"));
 }
 

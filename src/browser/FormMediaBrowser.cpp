@@ -98,7 +98,7 @@ void TfrmMediaBrowser::BuildCachePage() {
     for (int column = 0; column < CachedFilesModel::kColumnCount; ++column) {
         header->resizeSection(column, kColumnWidths[column]);
     }
-    // Some locales' long time carries a zone name ("21:29:03 UTC"); widen the column
+    // Some locales' dates and times are wider than the column's usual width; widen it
     // rather than cut every timestamp short.
     const QString widest = CachedFilesModel::TimestampText(
         static_cast<std::int32_t>(0x9F9CBF7DU), QLocale::system());  // 2059-12-28 23:59:58
@@ -126,6 +126,8 @@ void TfrmMediaBrowser::BuildOtherPage() {
     lblFile->setObjectName(QStringLiteral("lblFile"));
     edOtherFile = new QLineEdit(QStringLiteral("test.flv"), tsOther);
     edOtherFile->setObjectName(QStringLiteral("edOtherFile"));
+    // A file dropped here is dropped on the main window: it plays, it is not typed in.
+    edOtherFile->setAcceptDrops(false);
     btnMplayerInstanceBrowse = new QPushButton(QStringLiteral("..."), tsOther);
     btnMplayerInstanceBrowse->setObjectName(QStringLiteral("btnMplayerInstanceBrowse"));
     btnMplayerInstanceBrowse->setFixedWidth(btnMplayerInstanceBrowse->sizeHint().height() + 4);
@@ -341,8 +343,9 @@ bool TfrmMediaBrowser::eventFilter(QObject* watched, QEvent* event) {
             FirePlay();
         }
     } else if (watched == lvCachedFiles->viewport() &&
-               event->type() == QEvent::MouseButtonDblClick) {
-        FirePlay();
+               event->type() == QEvent::MouseButtonDblClick &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        FirePlay();  // not a right double click on the way to the context menu
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -48,6 +48,8 @@ QString FixedPitchFamily() {
 TfrmLog::TfrmLog(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(QStringLiteral("Log"));
+    // Closing the main window ends the program, whether or not the log is on screen.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setMinimumSize(200, 80);
 
     redMain = new QPlainTextEdit(this);

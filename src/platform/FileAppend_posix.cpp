@@ -9,9 +9,11 @@ namespace platform {
 
 namespace {
 
+// Non-blocking, so that a fifo in place of the log file (nobody reading it, or a reader
+// that stalls) skips the line instead of freezing every thread that logs.
 int OpenForAppend(const std::string& path) {
-    return posix::OpenRetrying(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                               0666);
+    return posix::OpenRetrying(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
 }
 
 }  // namespace

@@ -51,19 +51,15 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Creates a new file beside `target` that no one else uses; O_EXCL makes the name ours.
-// Hidden, so that a file manager watching the folder does not offer the half-done copy.
+// Hidden, so that a file manager watching the folder does not offer the half-done copy,
+// and short whatever the target is called, so that any name that fits can be copied to.
 int CreateTemporary(const std::string& target, std::string& tempPath) {
     static std::atomic<unsigned> counter{0};
     const std::string stem =
-        DirectoryOf(target) + "/." + NameOf(target) + ".part-" + std::to_string(::getpid()) + "-";
+        DirectoryOf(target) + "/.reelvault-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = stem + std::to_string(counter++);
+        tempPath = stem + std::to_string(counter++) + ".part";
         const int fd = OpenRetrying(tempPath.c_str(),
                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0 || errno != EEXIST) {

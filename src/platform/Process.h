@@ -25,14 +25,16 @@ class ChildProcess {
 
     pid_t Pid() const { return pid; }
 
-    // Blocks until the child has ended, then reaps it. Returns the wait status, or -1
+    // Blocks until the child has ended, ends what it left in its session, then reaps it.
+    // Returns the wait status, or -1
     // when the child had been reaped already. Only one thread may wait.
     int Wait();
 
     // True once Wait() has reaped the child.
     bool HasEnded() const;
 
-    // Ask the child to end (SIGTERM) or force it (SIGKILL). False when it has ended.
+    // Ask the child and what it started in its session to end (SIGTERM), or force them
+    // (SIGKILL). False when the child has ended.
     bool Terminate();
     bool Kill();
 

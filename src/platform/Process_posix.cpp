@@ -118,6 +118,10 @@ int ChildProcess::Wait() {
     } while (rc < 0 && errno == EINTR);
 
     std::lock_guard<std::mutex> guard(lock);
+    // The child led a session of its own; anything it started and left behind there would
+    // keep its output pipe open and outlive it. While the zombie holds the id, the group
+    // id cannot belong to anyone else.
+    (void)::kill(-pid, SIGTERM);
     int status = 0;
     pid_t done;
     do {
@@ -142,7 +146,12 @@ bool ChildProcess::Kill() {
 
 bool ChildProcess::Signal(int signal) {
     std::lock_guard<std::mutex> guard(lock);
-    return !reaped && ::kill(pid, signal) == 0;
+    if (reaped) {
+        return false;  // the pid may belong to somebody else by now
+    }
+    // The child leads a process group of its own (its session): whatever it started, and
+    // may still hold its pipes, goes with it.
+    return ::kill(-pid, signal) == 0 || ::kill(pid, signal) == 0;
 }
 
 bool CreatePipe(PipeEnd& readEnd, PipeEnd& writeEnd) {

@@ -134,11 +134,13 @@ Outcome WriteUnnamed(const std::string& path, const std::string& text, const str
                 break;
             }
             if (errno != EEXIST) {
-                tempPath->clear();
                 result = errno == ENOENT ? Outcome::kUnsupported : Outcome::kFailed;  // no /proc
                 break;
             }
         }
+    }
+    if (result != Outcome::kDone) {
+        tempPath->clear();  // every name tried belongs to somebody else: never unlink it
     }
     ::close(fd);
     return result;

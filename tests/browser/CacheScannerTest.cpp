@@ -272,6 +272,11 @@ TEST(CacheScanner, NamesSortByTheLocaleCaseSensitively) {
     const Case cases[] = {
         {"en_US.UTF-8", {"/c/apple", "/c/Apple", "/c/banana", "/c/Banana"}},
         {"de_DE.UTF-8", {"/c/Apfel", "/c/Äpfel", "/c/Zebra", "/c/zz"}},
+        // A name whose sort key fills the compared window exactly, and longer names
+        // with it as their prefix.
+        {"C",
+         {"/" + std::string(27, 'm'), "/" + std::string(27, 'm') + "a",
+          "/" + std::string(27, 'm') + "b", "/x"}},
     };
     for (const Case& c : cases) {
         if (!platform::UseCollationLocale(c.locale)) {

@@ -62,20 +62,24 @@ TEST(CachedFilesModel, RowTexts) {
     EXPECT_EQ(Cell(model, 2, 0), "top");
 
     const QLocale locale = QLocale::system();
-    EXPECT_EQ(Cell(model, 0, 2), locale.toString(QDate(2024, 2, 29), QLocale::ShortFormat) + " " +
-                                     locale.toString(QTime(13, 45, 58), QLocale::LongFormat));
+    EXPECT_TRUE(Cell(model, 0, 2)
+                    .startsWith(locale.toString(QDate(2024, 2, 29), QLocale::ShortFormat) + " "));
 }
 
 TEST(CachedFilesModel, TimestampsInAFixedLocale) {
     const QLocale german(QLocale::German, QLocale::Germany);
-    const QString noon = CachedFilesModel::TimestampText(Packed(2023, 12, 31, 12, 0, 1), german);
-    EXPECT_TRUE(noon.startsWith("31.12.23 12:00:00")) << noon.toStdString();
+    // The long time without a zone: a file's time is local, and has none to show.
+    EXPECT_EQ(CachedFilesModel::TimestampText(Packed(2023, 12, 31, 12, 0, 1), german),
+              "31.12.23 12:00:00");
+    const QLocale american(QLocale::English, QLocale::UnitedStates);
+    EXPECT_EQ(CachedFilesModel::TimestampText(Packed(2023, 7, 4, 13, 5, 9), american),
+              "7/4/23 1:05:08 PM");
     // Exactly midnight: the date alone, with no trailing blank.
     EXPECT_EQ(CachedFilesModel::TimestampText(Packed(2023, 12, 31, 0, 0, 0), german), "31.12.23");
     // One second past midnight is still 00:00:00 in the two-second format; two are not.
     EXPECT_EQ(CachedFilesModel::TimestampText(Packed(2023, 12, 31, 0, 0, 1), german), "31.12.23");
-    EXPECT_TRUE(CachedFilesModel::TimestampText(Packed(2023, 12, 31, 0, 0, 2), german)
-                    .startsWith("31.12.23 00:00:02"));
+    EXPECT_EQ(CachedFilesModel::TimestampText(Packed(2023, 12, 31, 0, 0, 2), german),
+              "31.12.23 00:00:02");
 }
 
 TEST(CachedFilesModel, HeaderTitlesAndArrows) {

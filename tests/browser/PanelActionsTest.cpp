@@ -78,6 +78,9 @@ class PanelActionsTest : public ::testing::Test {
 TEST(LocalFileUrl, PercentEncodesEveryByteOutsideTheUnreservedSet) {
     EXPECT_EQ(LocalFileUrl("/cache/g_0001/video-1.flv"), "file:///cache/g_0001/video-1.flv");
     EXPECT_EQ(LocalFileUrl("/a b/%#?\xff\xfe"), "file:///a%20b/%25%23%3F%FF%FE");
+    // A relative cache folder is taken from the current one, never read as a host.
+    EXPECT_EQ(LocalFileUrl("cache/x"),
+              LocalFileUrl(std::filesystem::current_path().string() + "/cache/x"));
 }
 
 TEST_F(PanelActionsTest, CopyNeedsASelectionAndAnAnswer) {

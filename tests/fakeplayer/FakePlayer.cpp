@@ -12,6 +12,8 @@
 //   end            exit with 0 (the end of the file)
 //   exit CODE      exit at once with CODE
 //   abort | segv   crash
+//   spawn-sleeper  start a child that keeps our output and sleeps; its pid goes to
+//                  "<script>.sleeper" (a player that leaves a helper behind)
 //
 // After the last directive it waits for "quit" (or for a signal when quit is ignored).
 #include <fcntl.h>
@@ -195,6 +197,15 @@ int main(int argc, char** argv) {
         } else if (word == "wait-line") {
             std::unique_lock<std::mutex> guard(linesLock);
             lineArrived.wait(guard, [&] { return linesSeen.count(rest) > 0; });
+        } else if (word == "spawn-sleeper") {
+            const pid_t sleeper = ::fork();
+            if (sleeper == 0) {
+                for (;;) {
+                    ::pause();
+                }
+            }
+            const std::string pid = std::to_string(sleeper);
+            std::ofstream(script + ".sleeper") << pid;
         } else if (word == "end") {
             ::_exit(0);
         } else if (word == "exit") {

@@ -89,6 +89,24 @@ TEST_F(EngineFaults, PlayerCrashingAtEveryStageGivesOneStop) {
     EXPECT_FALSE(log.Contains("unfinished li"));
 }
 
+// A helper the player started keeps the player's output pipe open after the player has
+// gone: it must go with the player, or the reader would never see the end of the pipe.
+TEST_F(EngineFaults, HelperLeftByThePlayerGoesWithIt) {
+    const std::string script = dir / "helper";
+    testsupport::WriteFile(script, "spawn-sleeper\nout ready\\n\n");
+    ASSERT_EQ(player.Play(script), 0);
+    ASSERT_TRUE(ui.PumpUntil([&] { return log.Contains("ready"); }));
+    const pid_t helper = std::stoi(testsupport::ReadFile(script + ".sleeper"));
+    ASSERT_GT(helper, 0);
+    ASSERT_EQ(player.Stop(true), 0);
+    ExpectStops(1);  // includes: the reader thread has finished
+    // Gone, or a zombie waiting for whoever adopted it.
+    const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(helper) + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    EXPECT_TRUE(paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0)
+        << "the helper outlived the player: " << stat;
+}
+
 // Creates `path` (and its folders) as a stand-in script that ends by itself.
 void MakeScript(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
