@@ -45,18 +45,8 @@ wait_for() {
     "$@"
 }
 
-display=""
-for n in $(seq 200 299); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display="$n"
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free display number"; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-wait_for 100 test -e "/tmp/.X11-unix/X$display" || fail "Xvfb did not start"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/private-xvfb.sh"
+start_private_xvfb 200 299 1024x768x24 "$work/xvfb.txt" || fail "no display"
 
 mkdir -p "$work/cache/g_0001"
 cp "$clip" "$work/cache/g_0001/0A1B2C3D"

@@ -20,22 +20,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- ini:"; cat "$work/reelvault.ini"; exit 1; }
 
-# A display number nobody uses.
-display=""
-for n in $(seq 120 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display="$n"
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free display number"; exit 1; }
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X$display" ] && break
-    sleep 0.1
-done
+source "$(dirname "${BASH_SOURCE[0]}")/../support/private-xvfb.sh"
+start_private_xvfb 120 199 1280x800x24 "$work/xvfb.txt" || exit 1
 
 # The program keeps its files beside itself: give it a folder of its own.
 cp "$program" "$work/reelvault"
