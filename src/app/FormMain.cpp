@@ -593,7 +593,9 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::Wheel:
             if (qobject_cast<QWindow*>(watched)) {
-                FormMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+                // With Alt held the window system reports the turn as a sideways one.
+                const QPoint angle = static_cast<QWheelEvent*>(event)->angleDelta();
+                FormMouseWheel(angle.y() != 0 ? angle.y() : angle.x());
             }
             break;
         // Handled here and kept from the children's parent, this window, whose own

@@ -185,17 +185,22 @@ class MainWindowTest : public ::testing::Test {
         QTest::keyClick(frmMain->windowHandle(), static_cast<Qt::Key>(key), modifiers);
     }
 
-    static void Wheel(int delta) {
-        QWheelEvent wheel(QPointF(20, 20), frmMain->mapToGlobal(QPointF(20, 20)), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    // With Alt the window system turns the wheel's turn into a sideways one.
+    static void Wheel(int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        const QPoint angle = modifiers & Qt::AltModifier ? QPoint(delta, 0) : QPoint(0, delta);
+        QWheelEvent wheel(QPointF(20, 20), frmMain->mapToGlobal(QPointF(20, 20)), QPoint(), angle,
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
         QApplication::sendEvent(frmMain->windowHandle(), &wheel);
     }
 
-    static void MouseOnVideo(QEvent::Type type, Qt::MouseButton button) {
-        const QPointF local(20, 20);
-        QMouseEvent event(type, local, frmMain->pnlVideo->mapToGlobal(local), button,
+    static void MouseOn(QWidget* widget, QEvent::Type type, Qt::MouseButton button) {
+        const QPointF local(10, 10);
+        QMouseEvent event(type, local, widget->mapToGlobal(local), button,
                           type == QEvent::MouseMove ? Qt::NoButton : button, Qt::NoModifier);
-        QApplication::sendEvent(frmMain->pnlVideo, &event);
+        QApplication::sendEvent(widget, &event);
+    }
+    static void MouseOnVideo(QEvent::Type type, Qt::MouseButton button) {
+        MouseOn(frmMain->pnlVideo, type, button);
     }
 
     static void Drop(const std::vector<std::string>& paths) {
@@ -601,8 +606,11 @@ TEST_F(MainWindowTest, KeysAndWheelWhilePlayingIgnoreModifiers) {
         {[] { Wheel(120); }, "volume 1\n"},
         {[] { Wheel(-120); }, "volume -1\n"},
         {[] { Wheel(0); }, "volume -1\n"},
+        {[] { Wheel(120, Qt::AltModifier); }, "volume 1\n"},
         {[] { MouseOnVideo(QEvent::MouseButtonPress, Qt::RightButton); }, "osd\n"},
         {[] { MouseOnVideo(QEvent::MouseButtonPress, Qt::MiddleButton); }, ""},
+        // A right click on a button is no click on the bar's free area.
+        {[] { MouseOn(frmMain->btnPlay, QEvent::MouseButtonPress, Qt::RightButton); }, ""},
     };
     std::string expected;
     for (const Case& c : cases) {
@@ -753,6 +761,7 @@ TEST_F(MainWindowTest, CursorHidesOnlyInFullScreen) {
     EXPECT_TRUE(frmMain->tmrCursorHide->isActive());
     frmMain->tmrCursorHideTimer();
     EXPECT_EQ(shape(), Qt::BlankCursor);
+    EXPECT_NE(frmMain->pnlControl->cursor().shape(), Qt::BlankCursor) << "over the bar too";
     EXPECT_TRUE(frmMain->tmrCursorHide->isActive()) << "the tick does not stop its timer";
 
     // The next movement brings it back and restarts the timer.
