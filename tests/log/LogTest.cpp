@@ -144,6 +144,14 @@ TEST_F(LoggerTest, DeviceThatFailsEveryWriteStillFeedsTheSink) {
     CollectLines();
     CLog::Instance()->Log("to a full device");
     EXPECT_EQ(lines.size(), 1u);
+
+    // A fifo nobody reads in place of the file: skipped at once, never waited on.
+    TempDir dir;
+    const std::string fifo = dir / "reelvault.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(CLog::Instance()->SetLogFile(fifo), -1);
+    CLog::Instance()->Log("past a fifo");
+    EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {
