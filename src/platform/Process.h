@@ -26,8 +26,8 @@ class ChildProcess {
     pid_t Pid() const { return pid; }
 
     // Blocks until the child has ended, ends what it left in its session, then reaps it.
-    // Returns the wait status, or -1
-    // when the child had been reaped already. Only one thread may wait.
+    // Returns the wait status, or -1 when the child had been reaped already. Only one
+    // thread may wait.
     int Wait();
 
     // True once Wait() has reaped the child.

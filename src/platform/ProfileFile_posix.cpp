@@ -140,7 +140,7 @@ Outcome WriteUnnamed(const std::string& path, const std::string& text, const str
         }
     }
     if (result != Outcome::kDone) {
-        tempPath->clear();  // every name tried belongs to somebody else: never unlink it
+        tempPath->clear();  // no name was made ours: never unlink one
     }
     ::close(fd);
     return result;
