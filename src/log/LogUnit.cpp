@@ -171,6 +171,9 @@ void TfrmLog::tmrUpdateTimer() {
     if (chbAutoScroll->isChecked()) {
         redMain->moveCursor(QTextCursor::End);
         redMain->ensureCursorVisible();
+        // The view lays its lines out lazily: with some fonts the range still grows after
+        // the cursor has been made visible, and the last line would stay half hidden.
+        scrollBar->setValue(scrollBar->maximum());
     } else {
         scrollBar->setValue(firstVisibleLine);
     }
