@@ -403,3 +403,11 @@ void CacheScanner::SortEntries() {
         order.sortColumn == 0 ? SortByName(entries, order) : SortByNumber(entries, order);
     ApplyOrder(entries, sorted);
 }
+
+cache::Entry CacheScanner::Describe(const OperaCacheEntry& entry) const {
+    cache::Entry described;
+    described.file = entry.fileName;
+    described.bodySize = static_cast<std::uint64_t>(entry.size);
+    described.resourceSize = described.bodySize;
+    return described;
+}

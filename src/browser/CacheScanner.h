@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/CacheEntry.h"
 #include "platform/DirectoryListing.h"
 
 // One cached file that is big enough to be offered for playing.
@@ -64,6 +65,9 @@ class CacheScanner {
     // Appends every big enough file below the directory that `pattern` searches, its
     // whole subtree included. Order within the entries is not defined until sorted.
     void ScanDirectory(const std::string& pattern);
+
+    // What is known of a listed entry, for playing, copying and reading its media facts.
+    cache::Entry Describe(const OperaCacheEntry& entry) const;
 
     // Appends file `entry` of `directory` when it reaches the minimal size.
     void AddFile(const std::string& directory, const platform::DirectoryEntry& entry);
