@@ -56,4 +56,7 @@ class DirectoryListing {
     void* stream_ = nullptr;  // DIR*
 };
 
+// True when `path` is a directory (a link to one is followed: the user named it).
+bool IsDirectory(const std::string& path);
+
 }  // namespace platform

@@ -146,4 +146,9 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
     return false;
 }
 
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace platform
