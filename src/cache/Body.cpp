@@ -1,6 +1,10 @@
 #include <algorithm>
 
+#include <cstring>
+
+#include "cache/ByteSource.h"
 #include "cache/CacheEntry.h"
+#include "cache/ChromiumEntry.h"
 #include "platform/ReadOnlyFile.h"
 
 namespace cache {
@@ -31,6 +35,45 @@ class SpanReader final : public BodyReader {
     std::uint64_t size_;
 };
 
+// A resource pieced together from the ranges of a `_s` file; what no range covers reads
+// as zeros.
+class PiecesReader final : public BodyReader {
+  public:
+    PiecesReader(platform::ReadOnlyFile file, RangeWalk walk)
+        : file_(std::move(file)), walk_(std::move(walk)) {}
+
+    std::uint64_t Size() const override { return walk_.end; }
+
+    std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+        if (offset >= walk_.end) {
+            return 0;
+        }
+        length = static_cast<std::size_t>(std::min<std::uint64_t>(length, walk_.end - offset));
+        auto* out = static_cast<char*>(buffer);
+        std::memset(out, 0, length);
+        const auto& ranges = walk_.ranges;
+        // The first range that ends after `offset`.
+        auto it = std::upper_bound(
+            ranges.begin(), ranges.end(), offset,
+            [](std::uint64_t at, const ChromiumRange& r) { return at < r.offset + r.length; });
+        const std::uint64_t stop = offset + length;
+        for (; it != ranges.end() && it->offset < stop; ++it) {
+            const std::uint64_t from = std::max(offset, it->offset);
+            const std::uint64_t to = std::min(stop, it->offset + it->length);
+            const auto n = static_cast<std::size_t>(to - from);
+            if (file_.ReadAt(it->fileOffset + (from - it->offset), out + (from - offset), n) !=
+                static_cast<std::int64_t>(n)) {
+                return -1;
+            }
+        }
+        return static_cast<std::int64_t>(length);
+    }
+
+  private:
+    platform::ReadOnlyFile file_;
+    RangeWalk walk_;
+};
+
 }  // namespace
 
 std::unique_ptr<BodyReader> OpenPiecesBody(const Entry& entry);
@@ -56,9 +99,18 @@ std::unique_ptr<BodyReader> OpenBody(const Entry& entry) {
     return std::make_unique<SpanReader>(std::move(file), offset, size);
 }
 
-// Until the range walker exists: pieced entries have no reader.
-std::unique_ptr<BodyReader> OpenPiecesBody(const Entry&) {
-    return nullptr;
+std::unique_ptr<BodyReader> OpenPiecesBody(const Entry& entry) {
+    platform::ReadOnlyFile file(entry.piecesFile);
+    if (!file.IsOpen()) {
+        return nullptr;
+    }
+    // Walked again: the ranges may have changed since the scan, and a reader must never
+    // read past what the file holds now.
+    RangeWalk walk;
+    if (!WalkChromiumRanges(FileSource(file), walk) || walk.ranges.empty()) {
+        return nullptr;
+    }
+    return std::make_unique<PiecesReader>(std::move(file), std::move(walk));
 }
 
 }  // namespace cache
