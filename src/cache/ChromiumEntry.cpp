@@ -158,7 +158,9 @@ bool ReadChromiumEntry(const ByteSource& file, ChromiumEntryFacts& facts) {
             return false;
         }
         const std::uint64_t stream1 = end1Offset - bodyOffset;
-        if (U64(end1) != kChromiumEndMagic || U32(end1 + 16) != stream1) {
+        // Chromium writes the size into stream 0's end record only; stream 1's holds 0.
+        const std::uint32_t declared1 = U32(end1 + 16);
+        if (U64(end1) != kChromiumEndMagic || (declared1 != 0 && declared1 != stream1)) {
             return false;
         }
         facts.closed = true;

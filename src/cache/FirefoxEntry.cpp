@@ -97,7 +97,7 @@ bool ReadFirefoxEntry(const ByteSource& file, FirefoxEntryFacts& facts) {
     }
     const auto* m = reinterpret_cast<const unsigned char*>(meta.data());
     const std::uint32_t version = Be32(m);
-    if (version < 1 || version > 3) {
+    if (version < 1 || version > 4) {
         return false;
     }
     // Version 1 has seven fields; the flags came later as an eighth.
@@ -116,8 +116,16 @@ bool ReadFirefoxEntry(const ByteSource& file, FirefoxEntryFacts& facts) {
     }
     facts.bodySize = offset;
 
-    // Elements: name NUL value NUL, to the end of the metadata.
-    std::string_view elements = meta.substr(static_cast<std::size_t>(headerSize + keySize + 1));
+    // Elements: name NUL value NUL, to the end of the metadata; version 4 (as the Firefox
+    // ESR of Debian 12 writes it) ends it with one more u32 after them.
+    const std::uint64_t elementsStart = headerSize + keySize + 1;
+    const std::uint64_t trailer = version >= 4 ? 4 : 0;
+    if (meta.size() < elementsStart + trailer) {
+        return false;
+    }
+    std::string_view elements =
+        meta.substr(static_cast<std::size_t>(elementsStart),
+                    static_cast<std::size_t>(meta.size() - elementsStart - trailer));
     while (!elements.empty()) {
         const auto nameEnd = elements.find('\0');
         if (nameEnd == std::string_view::npos) {
