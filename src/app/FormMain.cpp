@@ -316,13 +316,14 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
 void TfrmMain::Play() {
     switch (playState) {
         case psStopped: {
-            const std::string path = frmMediaBrowser->GetSelectedFile();
-            if (path.empty()) {
+            // The entry itself goes on: where its body lies was found by the scan.
+            cache::Entry entry;
+            if (!frmMediaBrowser->GetSelectedEntry(entry)) {
                 btnPlay->setChecked(false);
                 return;
             }
             SetPlayState(psPlaying);
-            mplayer.Play(path);
+            mplayer.Play(entry);
             break;
         }
         case psPaused:

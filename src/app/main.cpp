@@ -8,6 +8,7 @@
 #include "app/ProgramWindows.h"
 #include "app/QtSynchronize.h"
 #include "app/ScreenSizeProvider.h"
+#include "cache/Rebuild.h"
 #include "platform/ExecutableFiles.h"
 #include "platform/TerminationSignals.h"
 
@@ -56,6 +57,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName("Reelvault");
     InstallScreenSizeProvider();
     InstallQtSynchronize();
+    // Bodies rebuilt for a run that crashed are of no use to anyone.
+    cache::SweepTemporaryBodies();
     try {
         CreateProgramWindows({platform::SettingsFilePath(), platform::LogFilePath()});
         // Exactly one parameter names a file to play; none or several play nothing.

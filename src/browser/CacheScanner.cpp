@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "cache/CacheLayout.h"
 #include "platform/Collation.h"
 #include "platform/FileTime.h"
 
@@ -339,8 +340,30 @@ void CacheScanner::SetOptions(const std::string& dir, std::int32_t minimalFileSi
 void CacheScanner::Rescan() {
     entries.clear();
     entries.shrink_to_fit();
+    details.clear();
+    details.shrink_to_fit();
+    filesRead = 0;
+    format = cache::Format::Classic;
+    entriesDir = cacheDir;
     if (!cacheDir.empty()) {
-        ScanTopLevel(TopLevelPattern(cacheDir), useOnlyGxxxx);
+        // The folder's content says how to read it; the g_ option is the classic layout's.
+        const cache::CacheFolder folder = cache::ResolveCacheFolder(cacheDir);
+        format = folder.format;
+        entriesDir = folder.entriesDir;
+        switch (format) {
+            case cache::Format::Classic:
+                remembered.clear();
+                ScanTopLevel(TopLevelPattern(cacheDir), useOnlyGxxxx);
+                break;
+            case cache::Format::Chromium:
+                ScanChromium(folder.entriesDir);
+                break;
+            case cache::Format::Firefox:
+                ScanFirefox(folder.entriesDir);
+                break;
+        }
+    } else {
+        remembered.clear();
     }
     SortEntries();
 }
@@ -391,6 +414,11 @@ void CacheScanner::SortEntries() {
     if (entries.size() < 2) {
         return;
     }
+    if (order.sortColumn == kColumnType || order.sortColumn == kColumnAddress ||
+        (order.sortColumn == kColumnFileName && format != cache::Format::Classic)) {
+        SortByText(order);
+        return;
+    }
     if (entries.size() > std::numeric_limits<std::uint32_t>::max() ||
         (order.sortColumn != 0 && order.sortColumn != 1 && order.sortColumn != 2)) {
         std::sort(entries.begin(), entries.end(),
@@ -405,9 +433,15 @@ void CacheScanner::SortEntries() {
 }
 
 cache::Entry CacheScanner::Describe(const OperaCacheEntry& entry) const {
+    if (const EntryDetail* detail = Detail(entry); detail && format != cache::Format::Classic) {
+        return detail->entry;
+    }
     cache::Entry described;
     described.file = entry.fileName;
     described.bodySize = static_cast<std::uint64_t>(entry.size);
     described.resourceSize = described.bodySize;
+    if (const EntryDetail* detail = Detail(entry)) {
+        described.contentType = detail->entry.contentType;
+    }
     return described;
 }

@@ -3,19 +3,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cache/CacheEntry.h"
 #include "platform/DirectoryListing.h"
+#include "platform/ReadOnlyFile.h"
 
 // One cached file that is big enough to be offered for playing.
 struct OperaCacheEntry {
-    std::string fileName;  // full path: the scanned directory, "/", the name as listed
-    std::int64_t size = 0;
+    std::string fileName;        // full path: the scanned directory, "/", the name as listed
+    std::int64_t size = 0;       // the file's size; for a modern cache the body's bytes present
     std::int32_t timestamp = 0;  // local last-write time, packed in the DOS date-time format
+    // 0, or 1 + the index of what else is known of it in CacheScanner::details. It sits in
+    // what would be padding, so a classic entry costs no more than its three fields. A
+    // classic file's type is learnt when its row is first shown, hence mutable.
+    mutable std::uint32_t detail = 0;
 };
 
-// The sort state of the list: 0 file name, 1 size, 2 timestamp.
+// The list's columns, in their order.
+enum CacheColumn : std::int32_t {
+    kColumnFileName = 0,
+    kColumnSize = 1,
+    kColumnTimestamp = 2,
+    kColumnType = 3,
+    kColumnAddress = 4,
+    kCacheColumnCount = 5,
+};
+
+// The sort state of the list: a CacheColumn and the direction.
 struct SortOrder {
     std::int32_t sortColumn = 2;
     bool sortAscending = false;
@@ -42,9 +58,19 @@ std::string PatternDirectory(const std::string& pattern);
 // still fit a path buffer of the system's limit with its terminating zero.
 bool FitsPathLimit(std::size_t patternLength, std::size_t nameLength);
 
-// Finds the files of the browser's disk cache. Runs synchronously on the calling thread,
-// never opens a file and reports nothing: an unreadable directory simply contributes no
-// entries.
+// What a row of a modern cache (or a classic file whose type has been looked at) holds
+// beyond OperaCacheEntry.
+struct EntryDetail {
+    cache::Entry entry;
+    std::string name;  // what "File name" shows: made from the address
+};
+
+// Finds the files of the browser's disk cache and reports nothing: an unreadable
+// directory simply contributes no entries. Runs synchronously on the calling thread. The
+// folder's format is found from its content: in the classic layout no file is opened; in
+// Chromium's and Firefox's caches each entry that may reach the minimal size is read
+// with a few small reads, once: what was learnt is kept by the file's identity, so a
+// rescan reads only what changed.
 class CacheScanner {
   public:
     std::string cacheDir;
@@ -52,6 +78,9 @@ class CacheScanner {
     std::int64_t minimalFileSize = 307200;
     std::vector<OperaCacheEntry> entries;
     SortOrder order;
+    // The format of the last scan and the folder that held its entries.
+    cache::Format format = cache::Format::Classic;
+    std::string entriesDir;
 
     // Stores the options (the size in kB, widened before multiplying) without scanning.
     void SetOptions(const std::string& dir, std::int32_t minimalFileSizeKB, bool onlyGxxxx);
@@ -69,9 +98,40 @@ class CacheScanner {
     // What is known of a listed entry, for playing, copying and reading its media facts.
     cache::Entry Describe(const OperaCacheEntry& entry) const;
 
+    // The texts of a row's own columns: the name that "File name" shows for a modern
+    // entry (empty for a classic file, shown by its path), the address, and the type.
+    // A classic file's type is read from its first bytes on the first call.
+    const std::string& DisplayName(const OperaCacheEntry& entry) const;
+    const std::string& Address(const OperaCacheEntry& entry) const;
+    const std::string& ContentType(const OperaCacheEntry& entry) const;
+    // The detail of a row, or null.
+    const EntryDetail* Detail(const OperaCacheEntry& entry) const;
+
     // Appends file `entry` of `directory` when it reaches the minimal size.
     void AddFile(const std::string& directory, const platform::DirectoryEntry& entry);
 
+    // How many entry files the last scan opened (a rescan of an unchanged cache: none).
+    std::size_t filesRead = 0;
+
   private:
+    // What an earlier scan learnt of one entry file, valid while its identity holds.
+    struct Remembered {
+        platform::FileIdentity identity;
+        platform::FileIdentity piecesIdentity;
+        bool listed = false;  // a media entry; `detail` holds it
+        EntryDetail detail;
+    };
+
     void ScanTopLevel(const std::string& pattern, bool onlyGxxxx);
+    void ScanChromium(const std::string& dir);
+    void ScanFirefox(const std::string& dir);
+    // Reads (or recalls) one modern entry and lists it when it qualifies.
+    void TakeModernEntry(const std::string& path, const platform::FileIdentity& identity,
+                         const std::string& piecesPath,
+                         const platform::FileIdentity& piecesIdentity,
+                         std::unordered_map<std::string, Remembered>& seen);
+    void SortByText(const SortOrder& order);
+
+    mutable std::vector<EntryDetail> details;
+    std::unordered_map<std::string, Remembered> remembered;
 };

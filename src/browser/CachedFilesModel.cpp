@@ -10,7 +10,11 @@
 namespace {
 
 const char* const kColumnTitles[CachedFilesModel::kColumnCount] = {"File name", "Size [kB]",
-                                                                   "Timestamp"};
+                                                                   "Timestamp", "Type", "Address"};
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -34,18 +38,45 @@ int CachedFilesModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.parent().isValid() ||
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+        index.parent().isValid() ||
         static_cast<std::size_t>(index.row()) >= scanner_.entries.size()) {
         return {};
     }
     const OperaCacheEntry& entry = scanner_.entries[static_cast<std::size_t>(index.row())];
+    const EntryDetail* detail =
+        scanner_.format == cache::Format::Classic ? nullptr : scanner_.Detail(entry);
+    if (role == Qt::ToolTipRole) {
+        // The whole address where the columns are too narrow for it; how much of a
+        // partial body is here.
+        if (detail && (index.column() == kColumnFileName || index.column() == kColumnAddress)) {
+            return FromUtf8(detail->entry.url);
+        }
+        if (detail && index.column() == kColumnSize && !detail->entry.complete) {
+            return QStringLiteral("Partial: %1 of %2 bytes are in the cache")
+                .arg(detail->entry.bodySize)
+                .arg(detail->entry.resourceSize > detail->entry.bodySize
+                         ? QString::number(detail->entry.resourceSize)
+                         : QStringLiteral("an unknown number of"));
+        }
+        return {};
+    }
     switch (index.column()) {
-        case 0:
-            return RelativeName(entry.fileName, scanner_.cacheDir);
-        case 1:
+        case kColumnFileName:
+            return detail ? FromUtf8(detail->name)
+                          : RelativeName(entry.fileName, scanner_.cacheDir);
+        case kColumnSize:
+            if (detail && !detail->entry.complete) {
+                return PartialSizeText(detail->entry.bodySize, detail->entry.resourceSize);
+            }
             return SizeText(entry.size);
-        case 2:
+        case kColumnTimestamp:
             return TimestampText(entry.timestamp, locale_);
+        case kColumnType:
+            // For a classic file this reads its first bytes, once: only for rows drawn.
+            return FromUtf8(scanner_.ContentType(entry));
+        case kColumnAddress:
+            return FromUtf8(scanner_.Address(entry));
         default:
             return {};
     }
@@ -97,6 +128,12 @@ QString CachedFilesModel::RelativeName(const std::string& fileName, const std::s
 
 QString CachedFilesModel::SizeText(std::int64_t size) {
     return QString::number(size / 1024);
+}
+
+QString CachedFilesModel::PartialSizeText(std::uint64_t present, std::uint64_t whole) {
+    return QStringLiteral("%1 of %2")
+        .arg(QString::number(present / 1024),
+             whole > present ? QString::number(whole / 1024) : QStringLiteral("?"));
 }
 
 namespace {

@@ -14,7 +14,13 @@
 class CachedFilesModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    static constexpr int kColumnCount = 3;
+    // The columns, by name: more may follow the last one.
+    static constexpr int kColumnFileName = ::kColumnFileName;
+    static constexpr int kColumnSize = ::kColumnSize;
+    static constexpr int kColumnTimestamp = ::kColumnTimestamp;
+    static constexpr int kColumnType = ::kColumnType;
+    static constexpr int kColumnAddress = ::kColumnAddress;
+    static constexpr int kColumnCount = ::kCacheColumnCount;
 
     explicit CachedFilesModel(const CacheScanner& scanner, QObject* parent = nullptr);
 
@@ -34,11 +40,14 @@ class CachedFilesModel : public QAbstractTableModel {
     // The row texts, also used by the tests.
     static QString RelativeName(const std::string& fileName, const std::string& cacheDir);
     static QString SizeText(std::int64_t size);
+    // A body of which only a part is here: "present of whole" in kB, "?" for an unknown
+    // whole.
+    static QString PartialSizeText(std::uint64_t present, std::uint64_t whole);
     static QString TimestampText(std::int32_t timestamp, const QLocale& locale);
 
   private:
     const CacheScanner& scanner_;
     QLocale locale_;
-    std::array<int, kColumnCount> images_{-1, -1, -1};
+    std::array<int, kColumnCount> images_{-1, -1, -1, -1, -1};
     std::array<QIcon, 2> arrows_;
 };

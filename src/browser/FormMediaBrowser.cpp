@@ -27,7 +27,7 @@ namespace {
 const QString kVideoFilter = QStringLiteral("Video files (*.avi *.mpg *.wmv *.flv *.mov *.rmvb)");
 const QString kAllFilter = QStringLiteral("All files (*)");
 
-constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120};
+constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120, 80, 260};
 
 }  // namespace
 
@@ -103,7 +103,8 @@ void TfrmMediaBrowser::BuildCachePage() {
     const QString widest = CachedFilesModel::TimestampText(
         static_cast<std::int32_t>(0x9F9CBF7DU), QLocale::system());  // 2059-12-28 23:59:58
     const int needed = lvCachedFiles->fontMetrics().horizontalAdvance(widest) + 16;
-    header->resizeSection(2, std::max(kColumnWidths[2], needed));
+    header->resizeSection(CachedFilesModel::kColumnTimestamp,
+                          std::max(kColumnWidths[CachedFilesModel::kColumnTimestamp], needed));
     // The list starts out newest first, which the arrow on "Timestamp" says.
     lvCachedFilesModel->SetColumnImage(2, 0);
 
@@ -237,6 +238,20 @@ std::string TfrmMediaBrowser::GetSelectedFile() const {
     }
     const int row = SelectedRow();
     return row < 0 ? std::string() : scanner.entries[static_cast<std::size_t>(row)].fileName;
+}
+
+bool TfrmMediaBrowser::GetSelectedEntry(cache::Entry& entry) const {
+    if (pcSource->currentWidget() == tsOther) {
+        entry = cache::Entry{};
+        entry.file = GetSelectedFile();
+        return !entry.file.empty();
+    }
+    const int row = SelectedRow();
+    if (row < 0) {
+        return false;
+    }
+    entry = scanner.Describe(scanner.entries[static_cast<std::size_t>(row)]);
+    return true;
 }
 
 void TfrmMediaBrowser::SetOtherFile(const std::string& path, bool activate) {

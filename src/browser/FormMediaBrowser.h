@@ -44,6 +44,9 @@ class TfrmMediaBrowser : public QWidget {
     void RefreshList();
     void FocusFileControl();
     std::string GetSelectedFile() const;
+    // What the user chose, ready to be played or copied: the selected row's entry on the
+    // cache page, the path as a plain file on the "Other" page. False when nothing is.
+    bool GetSelectedEntry(cache::Entry& entry) const;
     void SetOtherFile(const std::string& path, bool activate);
 
     // Fired by a double click or Enter in the list, with or without a selected row.

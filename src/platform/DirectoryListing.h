@@ -23,6 +23,11 @@ struct DirectoryEntry {
     // Size and last-write time are read for files only: a directory costs no stat.
     std::int64_t size = 0;
     std::int64_t lastWriteTime = 0;  // seconds since 1970, UTC
+    // The rest of the file's identity (see ReadOnlyFile.h), from the same look-up: what
+    // tells a file unchanged since it was last read without opening it.
+    std::int64_t lastWriteTimeNs = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     // A name starting with "." is what a hidden attribute is elsewhere.
     bool IsHidden() const { return nameLength > 0 && name[0] == '.'; }

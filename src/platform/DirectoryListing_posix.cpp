@@ -44,6 +44,10 @@ bool IsDotOrDotDot(const char* name) {
 void TakeFileDetails(const struct stat& st, DirectoryEntry& entry) {
     entry.size = static_cast<std::int64_t>(st.st_size);
     entry.lastWriteTime = static_cast<std::int64_t>(st.st_mtime);
+    entry.lastWriteTimeNs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    entry.device = static_cast<std::uint64_t>(st.st_dev);
+    entry.inode = static_cast<std::uint64_t>(st.st_ino);
 }
 
 // Classifies a link by what it ends at: only a regular file counts; a directory behind
@@ -62,6 +66,9 @@ void ClassifyLink(int dirFd, const char* name, DirectoryEntry& entry) {
 bool Classify(int dirFd, const dirent& de, DirectoryEntry& entry) {
     entry.size = 0;
     entry.lastWriteTime = 0;
+    entry.lastWriteTimeNs = 0;
+    entry.device = 0;
+    entry.inode = 0;
     struct stat st {};
     switch (de.d_type) {
         case DT_DIR:

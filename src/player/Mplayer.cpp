@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "cache/MediaType.h"
+#include "cache/Rebuild.h"
 #include "platform/Thread.h"
+#include "platform/WritableFile.h"
 #include "player/ThreadMplayerControl.h"
 #include "player/ThreadMplayerWait.h"
 
@@ -42,6 +45,41 @@ int MPlayer::Init(std::int32_t parentWindow, std::uint32_t key, const std::strin
 }
 
 int MPlayer::Play(const std::string& file) {
+    return PlayFrom(file, 0);
+}
+
+int MPlayer::Play(const cache::Entry& entry) {
+    if (entry.storage == cache::Storage::Pieces) {
+        // The player needs a file it can seek in: the ranges are put together first.
+        const std::string rebuilt =
+            cache::NewTemporaryBodyPath(cache::ExtensionForType(entry.contentType));
+        if (rebuilt.empty() || !cache::RebuildPieces(entry, rebuilt)) {
+            if (OnStop) {
+                OnStop();
+            }
+            return -2;
+        }
+        const int result = PlayFrom(rebuilt, 0);
+        if (result == 0) {
+            temporaryBody = rebuilt;
+        } else {
+            platform::RemoveFile(rebuilt);
+        }
+        return result;
+    }
+    // A Firefox entry plays as it is: the metadata after the body does the player no harm.
+    return PlayFrom(entry.file, entry.storage == cache::Storage::Span ? entry.bodyOffset : 0);
+}
+
+void MPlayer::DropTemporaryBody() {
+    if (!temporaryBody.empty()) {
+        // A player still holding it open keeps reading it; the name goes now.
+        platform::RemoveFile(temporaryBody);
+        temporaryBody.clear();
+    }
+}
+
+int MPlayer::PlayFrom(const std::string& file, std::uint64_t bodyOffset) {
     const std::string key = Hex(colorKey);
     const std::string window = Decimal(parentWnd);
 
@@ -50,9 +88,18 @@ int MPlayer::Play(const std::string& file) {
     commandLine.clear();
     commandLine += "\"" + instance + "\" ";
     commandLine += "-slave -identify -colorkey " + key + " -quiet -keepaspect ";
-    commandLine += "-wid " + window + " \"" + file + "\" ";
+    commandLine += "-wid " + window + " ";
     arguments = {instance, "-slave",      "-identify", "-colorkey", key,
-                 "-quiet", "-keepaspect", "-wid",      window,      AsFileArgument(file)};
+                 "-quiet", "-keepaspect", "-wid",      window};
+    if (bodyOffset > 0) {
+        // A body behind its entry's header and key: the player skips to it.
+        const std::string offset = std::to_string(bodyOffset);
+        commandLine += "-sb " + offset + " ";
+        arguments.push_back("-sb");
+        arguments.push_back(offset);
+    }
+    commandLine += "\"" + file + "\" ";
+    arguments.push_back(AsFileArgument(file));
 
     const int result = StartProcess(commandLine, arguments);
     if (result != 0 && OnStop) {
@@ -83,6 +130,7 @@ void MPlayer::ReleaseReplacedPlayer() {
 int MPlayer::StartProcess(const std::string& line, const std::vector<std::string>& argv) {
     (void)line;  // the text is for people; the process is started from the same parts
     ReleaseReplacedPlayer();
+    DropTemporaryBody();
 
     platform::PipeEnd outputWrite = platform::kNoPipe;
     if (!platform::CreatePipe(hStdOutRead, outputWrite)) {
@@ -171,6 +219,7 @@ void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
         return;  // an older player that a newer Play has replaced
     }
     hProcess.reset();
+    DropTemporaryBody();
     hStdOutRead = platform::kNoPipe;  // the reader closes it when it stops
     platform::ClosePipe(hStdInWrite);
     hStdInWrite = platform::kNoPipe;
@@ -203,6 +252,7 @@ bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
         platform::SignalLiveChildren(true);
         finished = platform::WaitForThreads(bound);
     }
+    DropTemporaryBody();
     // With every player and thread gone no late exit can arrive, so the controller may
     // serve again; otherwise it stays silent.
     shuttingDown = !finished;

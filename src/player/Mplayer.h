@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/CacheEntry.h"
 #include "platform/Process.h"
 
 class ThreadMplayerWait;
@@ -26,6 +27,10 @@ class MPlayer {
 
     int Init(std::int32_t parentWindow, std::uint32_t key, const std::string& path);
     int Play(const std::string& file);
+    // Plays a cached body where it lies: a file as it is; a body inside its entry file
+    // from its offset (`-sb`); a pieced body rebuilt into a private temporary file that
+    // is removed when its playback ends.
+    int Play(const cache::Entry& entry);
     int Pause();
     int FrameStep();
     int Seek(int seconds);
@@ -51,6 +56,8 @@ class MPlayer {
     std::function<void()> OnStop;
 
   private:
+    int PlayFrom(const std::string& file, std::uint64_t bodyOffset);
+    void DropTemporaryBody();
     int StartProcess(const std::string& line, const std::vector<std::string>& argv);
     void OnProcessExit(const platform::ProcessHandle& exited);
     bool IsRunning() const;
@@ -69,6 +76,8 @@ class MPlayer {
     std::string commandLine;
     std::vector<std::string> arguments;
     bool shuttingDown = false;
+    // The rebuilt body the current player plays, if any; ours to remove.
+    std::string temporaryBody;
 };
 
 // The program's one player controller.

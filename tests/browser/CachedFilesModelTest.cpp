@@ -10,6 +10,7 @@
 
 #include "BrowserTestSupport.h"
 #include "browser/SortArrows.h"
+#include "support/CacheWriters.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST(CachedFilesModel, PassesTheModelTesterThroughReloads) {
     }
     model.Reload();
     EXPECT_EQ(model.rowCount(), 50);
-    EXPECT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.columnCount(), CachedFilesModel::kColumnCount);
     EXPECT_EQ(model.rowCount(model.index(0, 0)), 0);
     model.SetColumnImage(0, 1);
     scanner.entries.clear();
@@ -85,8 +86,8 @@ TEST(CachedFilesModel, TimestampsInAFixedLocale) {
 TEST(CachedFilesModel, HeaderTitlesAndArrows) {
     CacheScanner scanner;
     CachedFilesModel model(scanner);
-    const QStringList titles{"File name", "Size [kB]", "Timestamp"};
-    for (int c = 0; c < 3; ++c) {
+    const QStringList titles{"File name", "Size [kB]", "Timestamp", "Type", "Address"};
+    for (int c = 0; c < titles.size(); ++c) {
         EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), titles[c]);
         EXPECT_FALSE(model.headerData(c, Qt::Horizontal, Qt::DecorationRole).isValid());
     }
@@ -122,6 +123,58 @@ TEST(SortArrows, DownAndUpAreBlackOnTransparentAtAnyScale) {
         EXPECT_EQ(qGray(centre), 0);
     }
     EXPECT_TRUE(SortArrowIcon(-1).isNull());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CachedFilesModel, ModernRowsShowNameFromTheAddressPartialSizeTypeAndAddress) {
+    testsupport::TempDir dir;
+    const std::string data = dir / "Cache_Data";
+    std::filesystem::create_directories(data);
+    testsupport::WriteChromiumIndex(data);
+    using testsupport::ChromiumKey;
+    const std::string url = "https://v.test/clips/My%20Clip.mp4?sig=1";
+    testsupport::WriteFile(
+        data + "/00000000000000a1_0",
+        testsupport::ChromiumEntryFile(
+            ChromiumKey(url), testsupport::Mp4Body(2048),
+            testsupport::ChromiumStream0(testsupport::ChromiumHttp("video/mp4", 10240))));
+    CacheScanner scanner;
+    scanner.SetOptions(data, 0, true);
+    scanner.Rescan();
+    CachedFilesModel model(scanner);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(Cell(model, 0, CachedFilesModel::kColumnFileName), "My Clip.mp4");
+    EXPECT_EQ(Cell(model, 0, CachedFilesModel::kColumnSize), "2 of 10");
+    EXPECT_EQ(Cell(model, 0, CachedFilesModel::kColumnType), "video/mp4");
+    EXPECT_EQ(Cell(model, 0, CachedFilesModel::kColumnAddress), QString::fromStdString(url));
+    EXPECT_TRUE(model.data(model.index(0, CachedFilesModel::kColumnSize), Qt::ToolTipRole)
+                    .toString()
+                    .contains("2048 of 10240"));
+    EXPECT_EQ(CachedFilesModel::PartialSizeText(5000, 0), "4 of ?");
+}
+
+TEST(CachedFilesModel, ClassicTypeIsReadOnlyForRowsAskedFor) {
+    testsupport::TempDir dir;
+    browsertest::MakeFile(dir / "g_0001/a", 10);
+    testsupport::WriteFile(dir / "g_0001/v", testsupport::Mp4Body(100));
+    CacheScanner scanner;
+    scanner.SetOptions(dir.path(), 0, true);
+    scanner.Rescan();
+    CachedFilesModel model(scanner);
+    for (const auto& e : scanner.entries) {
+        EXPECT_EQ(e.detail, 0u);
+    }
+    for (int row = 0; row < 2; ++row) {
+        const bool video =
+            scanner.entries[static_cast<std::size_t>(row)].fileName == dir / "g_0001/v";
+        EXPECT_EQ(Cell(model, row, CachedFilesModel::kColumnType), video ? "video/mp4" : "");
+        EXPECT_EQ(Cell(model, row, CachedFilesModel::kColumnAddress), "");
+        EXPECT_NE(scanner.entries[static_cast<std::size_t>(row)].detail, 0u);
+    }
 }
 
 }  // namespace
