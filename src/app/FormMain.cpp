@@ -172,6 +172,8 @@ void TfrmMain::FormCreate() {
     normalGeometry =
         QRect(settings.appPositionX, settings.appPositionY, settings.appWidth, settings.appHeight);
     setGeometry(normalGeometry);
+    // Before the first show, so that the window is made above the others.
+    SetAlwaysOnTop(settings.alwaysOnTop);
     if (settings.maximized) {
         // Started in full screen: the button, the cursor timer and the stored bounds are
         // left alone, so leaving returns to the bounds just read.
@@ -192,6 +194,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::FormShow() {
     if (!wired) {
         wired = true;
+        showing = true;
         frmLog->maxLines = settings.maxUiLogLines;
         CLog::Instance()->OnLog = [](const char* line) { frmLog->OnLogLine(line); };
         frmMediaBrowser->setParent(this, Qt::Widget);
@@ -210,6 +213,14 @@ void TfrmMain::FormShow() {
         platform::SetNativeWindowBackground(pnlVideo->winId(), kBackgroundColor);
         ApplySettings();
         ShowMediaBrowser(true, false);
+        showing = false;
+        if (terminating) {
+            // Asked to end while the first show was waiting for the missing player's
+            // warning: closed once the show is complete, or the window would be shown
+            // again after its close.
+            QTimer::singleShot(0, this, &QWidget::close);
+            return;
+        }
         if (!commandLineFile.empty()) {
             OpenFile(commandLineFile);
         }
@@ -217,23 +228,32 @@ void TfrmMain::FormShow() {
     CLog::Instance()->Log("Application started");
 }
 
+void TfrmMain::Terminate() {
+    terminating = true;
+    if (!showing) {
+        close();
+    }
+}
+
 void TfrmMain::SetAlwaysOnTop(bool onTop) {
-    // Changing the widget's flags would recreate the native window and pull the player's
-    // window away from under it; the QWindow changes the hint in place.
-    Qt::WindowFlags flags = windowFlags();
-    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (flags == windowFlags()) {
+    if (onTop == alwaysOnTop) {
         return;
     }
-    overrideWindowFlags(flags);
-    if (QWindow* handle = windowHandle()) {
-        handle->setFlags(flags);
+    alwaysOnTop = onTop;
+    if (!testAttribute(Qt::WA_WState_Created)) {
+        // No native window yet: it is made with the hint.
+        setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+        return;
     }
+    // Changing Qt's flag on a native window makes Qt destroy and recreate it at its next
+    // show, and with it the child the player draws into: it is changed beside Qt.
+    platform::SetNativeWindowAbove(winId(), onTop);
 }
 
 void TfrmMain::ApplySettings() {
     SetAlwaysOnTop(settings.alwaysOnTop);
-    if (mplayer.Init(pnlVideo->winId(), kBackgroundColor, settings.Mplayer.instance) != 0) {
+    if (mplayer.Init(pnlVideo->winId(), kBackgroundColor, settings.Mplayer.instance) != 0 &&
+        !terminating) {
         ShowWarning("Failed to find mplayer instace. Check mplayer.exe location.");
     }
     frmMediaBrowser->SetCacheOptions(settings.Opera.cacheDir, settings.Opera.minimalFileSize,
@@ -305,7 +325,14 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         pnlControl->raise();
         frmMediaBrowser->FocusFileControl();
     } else {
+        // Qt keeps the focus in a hidden panel when nothing else takes it; its list, Other
+        // field and "..." button would then act on the keys meant for the player.
+        QWidget* focused = QApplication::focusWidget();
+        const bool panelFocused = focused != nullptr && frmMediaBrowser->isAncestorOf(focused);
         frmMediaBrowser->hide();
+        if (panelFocused || (focusWidget() && frmMediaBrowser->isAncestorOf(focusWidget()))) {
+            setFocus(Qt::OtherFocusReason);
+        }
         pnlVideo->show();
         pnlVideo->lower();
         pnlControl->raise();

@@ -48,6 +48,8 @@ class TfrmMain : public QWidget {
     void actShowLogExecute();
 
     bool IsFullScreen() const { return fullScreen; }
+    // Ends the program as a close of the window does, once no first show is under way.
+    void Terminate();
     // The file named on the command line, played at the first show.
     void SetCommandLineFile(std::string path) { commandLineFile = std::move(path); }
 
@@ -122,6 +124,9 @@ class TfrmMain : public QWidget {
     std::string commandLineFile;
     bool wired = false;  // the first show's one-time wiring
     bool fullScreen = false;
+    bool alwaysOnTop = false;  // what the window system was asked for
+    bool showing = false;      // inside the first show, which may wait for a warning
+    bool terminating = false;
     bool cursorHidden = false;
     QRect normalGeometry;
     WindowDragger* dragger = nullptr;

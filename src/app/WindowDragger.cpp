@@ -1,9 +1,14 @@
 #include "app/WindowDragger.h"
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
+
+#include "platform/NativeWindow.h"
 
 WindowDragger::WindowDragger(QWidget* window) : QObject(window), window_(window) {
     qApp->installEventFilter(this);
@@ -29,8 +34,46 @@ Qt::Edges WindowDragger::EdgesAt(const QPoint& globalPos) const {
     return edges;
 }
 
+bool WindowDragger::TakesOwnClicks(QObject* watched) {
+    return qobject_cast<QAbstractButton*>(watched) != nullptr ||
+           qobject_cast<QAbstractSlider*>(watched) != nullptr;
+}
+
+// Qt's own system move and resize tell the window manager a pointer position off by the
+// window's position, so the window jumps; the request is made here with the press's own.
+bool WindowDragger::HandToWindowManager(Qt::Edges edges, const QPoint& globalPos) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || window_->windowHandle() == nullptr) {
+        return false;
+    }
+    using platform::MoveResize;
+    MoveResize what = MoveResize::Move;
+    if (edges == (Qt::TopEdge | Qt::LeftEdge)) {
+        what = MoveResize::TopLeft;
+    } else if (edges == (Qt::TopEdge | Qt::RightEdge)) {
+        what = MoveResize::TopRight;
+    } else if (edges == (Qt::BottomEdge | Qt::LeftEdge)) {
+        what = MoveResize::BottomLeft;
+    } else if (edges == (Qt::BottomEdge | Qt::RightEdge)) {
+        what = MoveResize::BottomRight;
+    } else if (edges == Qt::TopEdge) {
+        what = MoveResize::Top;
+    } else if (edges == Qt::BottomEdge) {
+        what = MoveResize::Bottom;
+    } else if (edges == Qt::LeftEdge) {
+        what = MoveResize::Left;
+    } else if (edges == Qt::RightEdge) {
+        what = MoveResize::Right;
+    }
+    // The window system counts device pixels.
+    const qreal ratio = window_->devicePixelRatioF();
+    return platform::StartWindowManagerMoveResize(x11->display(), window_->winId(), what,
+                                                  qRound(globalPos.x() * ratio),
+                                                  qRound(globalPos.y() * ratio));
+}
+
 void WindowDragger::BeginMove(const QPoint& globalPos) {
-    if (QWindow* handle = window_->windowHandle(); handle && handle->startSystemMove()) {
+    if (HandToWindowManager({}, globalPos)) {
         return;
     }
     mode_ = Mode::Move;
@@ -39,7 +82,7 @@ void WindowDragger::BeginMove(const QPoint& globalPos) {
 }
 
 bool WindowDragger::BeginResize(Qt::Edges edges, const QPoint& globalPos) {
-    if (QWindow* handle = window_->windowHandle(); handle && handle->startSystemResize(edges)) {
+    if (HandToWindowManager(edges, globalPos)) {
         return true;
     }
     mode_ = Mode::Resize;
@@ -99,7 +142,7 @@ bool WindowDragger::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() != Qt::LeftButton || !Belongs(watched)) {
+            if (mouse->button() != Qt::LeftButton || !Belongs(watched) || TakesOwnClicks(watched)) {
                 break;
             }
             const QPoint global = mouse->globalPosition().toPoint();
@@ -120,7 +163,7 @@ bool WindowDragger::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
             if (mouse->buttons() == Qt::NoButton) {
-                UpdateEdgeCursor(EdgesAt(global));
+                UpdateEdgeCursor(TakesOwnClicks(watched) ? Qt::Edges() : EdgesAt(global));
             }
             break;
         }

@@ -27,6 +27,9 @@ class WindowDragger : public QObject {
     // The edges under `globalPos`, or none in the window's interior.
     Qt::Edges EdgesAt(const QPoint& globalPos) const;
 
+    // A control that a press at the edge must still reach (a bar button, a scroll bar).
+    static bool TakesOwnClicks(QObject* watched);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -35,6 +38,7 @@ class WindowDragger : public QObject {
     void Track(const QPoint& globalPos);
     void UpdateEdgeCursor(Qt::Edges edges);
     bool Belongs(QObject* watched) const;
+    bool HandToWindowManager(Qt::Edges edges, const QPoint& globalPos);
 
     QWidget* window_;
     enum class Mode { None, Move, Resize } mode_ = Mode::None;

@@ -22,8 +22,8 @@ void PreferX11UnderWayland() {
     }
 }
 
-// SIGTERM and SIGINT close the main window the normal way: player stopped, settings
-// written. Modal dialogs go first, or the close would wait for them.
+// SIGTERM, SIGINT and SIGHUP close the main window the normal way: player stopped,
+// settings written. Modal dialogs go first, or the close would wait for them.
 void CloseOnTerminationSignals(QObject* owner) {
     const int fd = platform::WatchTerminationSignals();
     if (fd < 0) {
@@ -38,7 +38,7 @@ void CloseOnTerminationSignals(QObject* owner) {
             }
         }
         if (frmMain) {
-            frmMain->close();
+            frmMain->Terminate();
         }
     });
 }

@@ -34,6 +34,8 @@ int WatchTerminationSignals() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // The terminal the program was started from has closed.
+    ::sigaction(SIGHUP, &action, nullptr);
     return signalPipe[0];
 }
 

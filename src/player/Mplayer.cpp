@@ -87,10 +87,12 @@ int MPlayer::PlayFrom(const std::string& file, std::uint64_t bodyOffset) {
     // arguments, so no character of either path can end an argument or start an option.
     commandLine.clear();
     commandLine += "\"" + instance + "\" ";
-    commandLine += "-slave -identify -colorkey " + key + " -quiet -keepaspect ";
+    // -zoom lets every video output scale the picture to the window, the plain X11 one
+    // included (it is what virtual machines, remote desktops and Xvfb fall back to).
+    commandLine += "-slave -identify -colorkey " + key + " -quiet -keepaspect -zoom ";
     commandLine += "-wid " + window + " ";
     arguments = {instance, "-slave",      "-identify", "-colorkey", key,
-                 "-quiet", "-keepaspect", "-wid",      window};
+                 "-quiet", "-keepaspect", "-zoom",     "-wid",      window};
     if (bodyOffset > 0) {
         // A body behind its entry's header and key: the player skips to it.
         const std::string offset = std::to_string(bodyOffset);

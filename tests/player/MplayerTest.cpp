@@ -81,11 +81,11 @@ TEST_F(PlayerTest, CommandLineTextAndArgumentVector) {
     ASSERT_EQ(player.Play(script), 0);
     EXPECT_EQ(player.CommandLine(),
               "\"" + kFake +
-                  "\" -slave -identify -colorkey 0x10101 -quiet -keepaspect -wid 526 \"" + script +
-                  "\" ");
+                  "\" -slave -identify -colorkey 0x10101 -quiet -keepaspect -zoom -wid 526 \"" +
+                  script + "\" ");
     const std::vector<std::string> expected = {kFake,     "-slave", "-identify",   "-colorkey",
-                                               "0x10101", "-quiet", "-keepaspect", "-wid",
-                                               "526",     script};
+                                               "0x10101", "-quiet", "-keepaspect", "-zoom",
+                                               "-wid",    "526",    script};
     EXPECT_EQ(player.Arguments(), expected);
     ASSERT_TRUE(ui.PumpUntil([&] { return std::filesystem::exists(script + ".argv"); }));
     ASSERT_EQ(player.Stop(true), 0);
@@ -100,9 +100,9 @@ TEST_F(PlayerTest, WindowHandleAndKeyFormats) {
         std::string text;
     };
     for (const Case& c :
-         {Case{0, 0, "-colorkey 0x0 -quiet -keepaspect -wid 0 "},
-          Case{-5, 0xFFFFFFFF, "-colorkey 0xffffffff -quiet -keepaspect -wid -5 "},
-          Case{2147483647, 0xABCDEF, "0xabcdef -quiet -keepaspect -wid 2147483647 "}}) {
+         {Case{0, 0, "-colorkey 0x0 -quiet -keepaspect -zoom -wid 0 "},
+          Case{-5, 0xFFFFFFFF, "-colorkey 0xffffffff -quiet -keepaspect -zoom -wid -5 "},
+          Case{2147483647, 0xABCDEF, "0xabcdef -quiet -keepaspect -zoom -wid 2147483647 "}}) {
         MPlayer fresh;  // no instance: the start fails, the text is built all the same
         EXPECT_EQ(fresh.Init(c.window, c.key, "/nonexistent/player"), -1);
         ASSERT_EQ(fresh.Play("f"), -2);
