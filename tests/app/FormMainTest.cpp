@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
@@ -625,6 +626,76 @@ TEST_F(MainWindowTest, KeysAndWheelWhilePlayingIgnoreModifiers) {
     Key(Qt::Key_F, Qt::ControlModifier);
     EXPECT_FALSE(frmMain->IsFullScreen());
     EXPECT_TRUE(frmMain->isVisible());
+}
+
+// While a file is loaded the keys are the player's: none may reach the hidden panel's list,
+// Other field or "..." button, whichever held the focus when the file began; the panel
+// has the focus again once stopped.
+TEST_F(MainWindowTest, KeysWhilePlayingNeverReachTheHiddenPanel) {
+    // The list, playing by Enter on its row: Down and Up seek without moving the row.
+    Start();
+    CacheScript("a.flv");
+    const std::string middle = CacheScript("b.flv");
+    CacheScript("c.flv");
+    Select(middle);
+    frmMain->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frmMain));
+    frmMediaBrowser->FocusFileControl();
+    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(Started(middle));
+    for (int key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Up, Qt::Key_Space, Qt::Key_Space}) {
+        Key(key);
+    }
+    EXPECT_EQ(Received(middle, "seek -60\nseek 60\nseek 60\npause\npause\n"),
+              "seek -60\nseek 60\nseek 60\npause\npause\n");
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(frmMediaBrowser->GetSelectedFile(), middle) << "the hidden list took the arrows";
+    EXPECT_EQ(QApplication::focusWidget(), list);
+    TearDown();
+
+    // The Other field, after a file named on the command line: Space, F and O type nothing.
+    const std::string file = OtherScript("named.flv");
+    Create();
+    frmMain->SetCommandLineFile(file);
+    Show();
+    frmMain->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frmMain));
+    ASSERT_TRUE(Started(file));
+    for (int key : {Qt::Key_Space, Qt::Key_F, Qt::Key_F, Qt::Key_O, Qt::Key_Space}) {
+        Key(key);
+    }
+    EXPECT_EQ(Received(file, "pause\nosd\npause\n"), "pause\nosd\npause\n");
+    frmMain->btnStop->click();
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(frmMediaBrowser->edOtherFile->text().toStdString(), file);
+    EXPECT_EQ(frmMediaBrowser->GetSelectedFile(), file);
+    EXPECT_EQ(QApplication::focusWidget(), frmMediaBrowser->edOtherFile);
+    TearDown();
+
+    // The "..." button, clicked to choose the file: Space must not open the chooser again.
+    const std::string chosen = OtherScript("chosen.flv");
+    Start();
+    frmMain->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frmMain));
+    int choosers = 0;
+    frmMediaBrowser->dialogs.chooseOtherFile = [&](const QString&, const QString&) {
+        ++choosers;
+        return QString::fromStdString(chosen);
+    };
+    QTabBar* tabs = frmMediaBrowser->pcSource->tabBar();
+    QTest::mouseClick(
+        tabs, Qt::LeftButton, {},
+        tabs->tabRect(frmMediaBrowser->pcSource->indexOf(frmMediaBrowser->tsOther)).center());
+    QTest::mouseClick(frmMediaBrowser->btnMplayerInstanceBrowse, Qt::LeftButton);
+    ASSERT_EQ(choosers, 1);
+    ASSERT_EQ(QApplication::focusWidget(), frmMediaBrowser->btnMplayerInstanceBrowse);
+    frmMain->btnPlay->click();
+    ASSERT_TRUE(Started(chosen));
+    Key(Qt::Key_Space);
+    EXPECT_EQ(Received(chosen, "pause\n"), "pause\n");
+    EXPECT_EQ(choosers, 1) << "Space pressed the hidden button";
 }
 
 // The real player resumes on these commands while paused; the window follows it.
