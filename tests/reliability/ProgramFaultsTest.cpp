@@ -292,10 +292,11 @@ TEST_F(ProgramFaults, PlayerIgnoringQuitIsEndedAtClose) {
     EXPECT_EQ(ReadFile(script + ".stdin").rfind("quit\n", 0), 0u);
 }
 
-// Signals while a file plays: SIGTERM and SIGINT close the program the normal way
-// (settings written); SIGKILL allows no clean-up, yet the player still goes with it.
+// Signals while a file plays: SIGTERM, SIGINT and SIGHUP (the terminal closed) close the
+// program the normal way (settings written); SIGKILL allows no clean-up, yet the player
+// still goes with it.
 TEST_F(ProgramFaults, SignalledProgramTakesThePlayerAlong) {
-    for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
         SCOPED_TRACE(::strsignal(signal));
         Program program;
         const std::string script = program.dir / "playing.flv";
@@ -321,6 +322,41 @@ TEST_F(ProgramFaults, SignalledProgramTakesThePlayerAlong) {
         EXPECT_NE(ReadFile(program.ini).find("Maximized=0"), std::string::npos)
             << "settings not written";
         EXPECT_EQ(ReadFile(script + ".stdin").rfind("quit\n", 0), 0u) << "no quit sent";
+    }
+}
+
+// A termination signal while the first show waits for the missing player's warning ends
+// the program: the box goes, the settings are written, no window or process is left.
+TEST_F(ProgramFaults, TerminationDuringTheMissingPlayerWarningEndsTheProgram) {
+    if (platform::FindExecutable("xdotool").empty()) {
+        GTEST_SKIP() << "xdotool missing";
+    }
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        Program program;
+        WriteFile(program.ini, "[Mplayer]\nInstance=" + (program.dir / "no-player-here") +
+                                   "\n[Logging]\nLogToFile=1\n");
+        program.Start({});
+        // The warning is the only window shown: the main window waits behind it.
+        ASSERT_TRUE(PollFor(
+            [] {
+                return std::system(
+                           "xdotool search --onlyvisible --name '^Reelvault$' "
+                           ">/dev/null 2>&1") == 0;
+            },
+            10s))
+            << program.Output();
+        ::kill(program.pid, signal);
+        ASSERT_TRUE(PollFor([&] { return !program.Running(); }, 5s))
+            << "still running after the signal; output:\n"
+            << program.Output();
+        EXPECT_TRUE(WIFEXITED(program.exitStatus) && WEXITSTATUS(program.exitStatus) == 0)
+            << program.Output();
+        EXPECT_NE(ReadFile(program.ini).find("Maximized=0"), std::string::npos)
+            << "settings not written";
+        EXPECT_EQ(std::system("xdotool search --onlyvisible --name '^Reelvault$' >/dev/null 2>&1"),
+                  256)
+            << "a window is left";
     }
 }
 
