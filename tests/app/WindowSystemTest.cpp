@@ -1,0 +1,258 @@
+// The main window on a real X server, with the program's default window settings, under a
+// window manager (openbox) and on the bare server: OnDisplay.sh starts both and tells which
+// in REELVAULT_TEST_WM. Input is real: the pointer is moved and pressed with xdotool, keys
+// and clicks go through the window system.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "XView.h"
+#include "app/FormMain.h"
+#include "app/ProgramWindows.h"
+#include "app/QtSynchronize.h"
+#include "app/ScreenSizeProvider.h"
+#include "app/VideoSurface.h"
+#include "browser/FormMediaBrowser.h"
+#include "platform/Thread.h"
+#include "player/Mplayer.h"
+#include "settings/FormSettings.h"
+#include "support/FakePlayerRecord.h"
+#include "support/TempDir.h"
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+const std::string kFake = FAKEPLAYER;
+
+bool UnderWindowManager() {
+    return qEnvironmentVariable("REELVAULT_TEST_WM") == "openbox";
+}
+
+// Runs xdotool while the event loop goes on, as a user's pointer would move.
+void Xdo(const QStringList& arguments) {
+    QProcess xdo;
+    xdo.start("xdotool", arguments);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return xdo.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_EQ(xdo.exitCode(), 0) << arguments.join(' ').toStdString();
+}
+
+QStringList At(const QPoint& screen) {
+    return {"mousemove", "--sync", QString::number(screen.x()), QString::number(screen.y())};
+}
+
+// Presses the left button at `from`, moves the pointer to `to` in a few steps and lets go.
+void Drag(const QPoint& from, const QPoint& to) {
+    Xdo(At(from));
+    QTest::qWait(100);
+    Xdo({"mousedown", "1"});
+    QTest::qWait(300);
+    const int steps = 5;
+    for (int i = 1; i <= steps; ++i) {
+        Xdo(At(from + (to - from) * i / steps));
+        QTest::qWait(60);
+    }
+    QTest::qWait(200);
+    Xdo({"mouseup", "1"});
+    QTest::qWait(300);
+}
+
+void Click(const QPoint& screen) {
+    Xdo(At(screen));
+    QTest::qWait(100);
+    Xdo({"click", "1"});
+    QTest::qWait(200);
+}
+
+class WindowSystemTest : public ::testing::Test {
+  protected:
+    testsupport::TempDir dir;
+    std::string ini = dir / "reelvault.ini";
+    std::string cache = dir / "cache";
+    std::vector<QString> warnings;
+    XView x;
+
+    void SetUp() override {
+        ASSERT_TRUE(x.Connected()) << "no X display";
+        if (UnderWindowManager()) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return x.WindowManagerRuns(); }, 10000));
+        }
+        QApplication::setApplicationName("Reelvault");
+        QApplication::setQuitOnLastWindowClosed(false);
+        InstallScreenSizeProvider();
+        InstallQtSynchronize();
+        std::filesystem::create_directories(cache + "/g_0001");
+    }
+
+    void TearDown() override { EXPECT_TRUE(DestroyProgramWindows()); }
+
+    // Only what the test cannot do without: every window setting is the program's own
+    // default (always on top, 350x300 at 30,30).
+    void Start(const std::string& windowSettings = "") {
+        WriteFile(ini, "[Mplayer]\nInstance=" + kFake + "\n[Opera]\nCacheDir=" + cache +
+                           "\nMinimalFileSize=0\n" + windowSettings);
+        CreateProgramWindows({ini, dir / "reelvault.log"});
+        frmMain->ShowWarning = [this](const QString& text) { warnings.push_back(text); };
+        frmMain->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frmMain));
+        QTest::qWait(300);
+    }
+
+    std::string CacheScript(const std::string& name) {
+        const std::string path = cache + "/g_0001/" + name;
+        WriteFile(path, "");
+        return path;
+    }
+
+    static QPoint OnScreen(QWidget* widget, const QPoint& local) {
+        return widget->mapToGlobal(local);
+    }
+
+    // The window id the player was given on its command line.
+    static std::uintptr_t PlayersWindow(const std::string& script) {
+        const auto argv = testsupport::SplitZeros(ReadFile(script + ".argv"));
+        const auto wid = std::find(argv.begin(), argv.end(), "-wid");
+        return wid == argv.end() || wid + 1 == argv.end() ? 0 : std::stoull(*(wid + 1));
+    }
+
+    // Turns "Window always on top" over in the settings dialog with real clicks.
+    void ToggleAlwaysOnTopInTheDialog() {
+        bool driven = false;
+        QTimer::singleShot(200, frmSettings, [&] {
+            QTest::mouseClick(frmSettings->chbAlwaysOnTop, Qt::LeftButton, {},
+                              QPoint(8, frmSettings->chbAlwaysOnTop->height() / 2));
+            QTest::mouseClick(frmSettings->btnApply, Qt::LeftButton);
+            driven = true;
+        });
+        QTest::mouseClick(frmMain->btnSettings, Qt::LeftButton);
+        ASSERT_TRUE(driven);
+    }
+};
+
+// The default start asks for always on top; the window the player draws into must survive
+// it, at the start and when the dialog turns it off and on again.
+TEST_F(WindowSystemTest, AlwaysOnTopKeepsThePlayersWindow) {
+    const std::string script = CacheScript("a.flv");
+    Start();
+    ASSERT_EQ(frmMain->geometry(), QRect(30, 30, 350, 300)) << "not the default bounds";
+    const std::uintptr_t top = frmMain->winId();
+    const std::uintptr_t video = frmMain->pnlVideo->winId();
+    EXPECT_TRUE(x.Exists(video));
+    EXPECT_TRUE(x.Inside(video, top)) << "the video window is not the main window's";
+    EXPECT_TRUE(x.Inside(frmMain->pnlControl->winId(), top));
+    if (UnderWindowManager()) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return x.HasState(top, "_NET_WM_STATE_ABOVE"); }));
+    }
+
+    // A click on the row selects it, and the window shows it.
+    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 1u);
+    const QRect row = list->visualRect(list->model()->index(0, 0));
+    const QRect area(list->viewport()->mapTo(frmMain, row.topLeft()), row.size());
+    const std::uint64_t before = x.Picture(top, area);
+    Click(OnScreen(list->viewport(), row.center()));
+    EXPECT_EQ(frmMediaBrowser->GetSelectedFile(), script);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return x.Picture(top, area) != before; }))
+        << "the selection is not shown";
+
+    // Enter plays it in a window that exists.
+    Xdo({"key", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(script + ".argv"); }));
+    EXPECT_EQ(PlayersWindow(script), video);
+    EXPECT_TRUE(x.Exists(PlayersWindow(script)));
+    frmMain->btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return platform::LiveThreadCount() == 0; }));
+
+    for (const bool onTop : {false, true}) {
+        SCOPED_TRACE(onTop ? "turned on" : "turned off");
+        ToggleAlwaysOnTopInTheDialog();
+        EXPECT_EQ(frmMain->settings.alwaysOnTop, onTop);
+        EXPECT_EQ(frmMain->winId(), top);
+        EXPECT_EQ(frmMain->pnlVideo->winId(), video);
+        EXPECT_TRUE(x.Exists(video));
+        EXPECT_TRUE(x.Inside(video, top));
+        if (UnderWindowManager()) {
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return x.HasState(top, "_NET_WM_STATE_ABOVE") == onTop; }));
+        }
+    }
+    // Qt would carry out a pending recreation at the window's next show.
+    frmMain->hide();
+    frmMain->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frmMain));
+    EXPECT_EQ(frmMain->winId(), top);
+    EXPECT_TRUE(x.Inside(video, top));
+}
+
+// The window follows the pointer exactly: a drag on the bar's free area moves it by the
+// pointer's path, a pull on the right edge widens it by as much.
+TEST_F(WindowSystemTest, DragAndEdgeResizeFollowThePointer) {
+    Start();
+    QWidget* bar = frmMain->pnlControl;
+    const QRect start = frmMain->frameGeometry();
+    const QPoint grip = OnScreen(bar, QPoint(200, bar->height() / 2));
+    Drag(grip, grip + QPoint(150, 80));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return frmMain->frameGeometry() == start.translated(150, 80); }, 3000))
+        << "moved from (" << start.x() << "," << start.y() << ") to ("
+        << frmMain->frameGeometry().x() << "," << frmMain->frameGeometry().y() << ")";
+
+    const QRect moved = frmMain->frameGeometry();
+    const QPoint edge = OnScreen(bar, QPoint(bar->width() - 2, bar->height() / 2));
+    Drag(edge, edge + QPoint(5, 0));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return frmMain->frameGeometry() == moved.adjusted(0, 0, 5, 0); }, 3000))
+        << "now " << frmMain->frameGeometry().width() << "x" << frmMain->frameGeometry().height();
+}
+
+// Inside the 5-pixel band the bar's outer buttons and the list's scroll bar still get
+// their clicks.
+TEST_F(WindowSystemTest, EdgeBandLeavesButtonsAndScrollBarTheirClicks) {
+    for (int i = 0; i < 60; ++i) {
+        CacheScript("clip" + std::to_string(100 + i));
+    }
+    Start();
+    const QRect bounds = frmMain->frameGeometry();
+    QScrollBar* scroll = frmMediaBrowser->lvCachedFiles->verticalScrollBar();
+    ASSERT_TRUE(scroll->isVisible());
+    const QPoint groove = OnScreen(scroll, QPoint(scroll->width() - 2, scroll->height() - 30));
+    ASSERT_GT(groove.x(), bounds.right() - 5) << "the scroll bar is not in the band";
+    Click(groove);
+    EXPECT_GT(scroll->value(), 0) << "the click on the scroll bar did not scroll";
+    EXPECT_EQ(frmMain->frameGeometry(), bounds);
+
+    // Play at the left edge: with a row selected it starts the player.
+    frmMediaBrowser->lvCachedFiles->setCurrentIndex(
+        frmMediaBrowser->lvCachedFiles->model()->index(0, 0));
+    QToolButton* play = frmMain->btnPlay;
+    const QPoint left = OnScreen(play, QPoint(1, play->height() / 2));
+    ASSERT_LT(left.x(), bounds.left() + 5);
+    Click(left);
+    EXPECT_EQ(frmMain->playState, psPlaying);
+    frmMain->btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return platform::LiveThreadCount() == 0; }));
+
+    // Exit at the right edge closes the window.
+    QToolButton* exit = frmMain->btnClose;
+    const QPoint right = OnScreen(exit, QPoint(exit->width() - 2, exit->height() / 2));
+    ASSERT_GT(right.x(), bounds.right() - 5);
+    Click(right);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMain->isVisible(); }, 3000));
+    EXPECT_EQ(frmMain->frameGeometry().size(), bounds.size());
+}
+
+}  // namespace
