@@ -326,11 +326,11 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         frmMediaBrowser->FocusFileControl();
     } else {
         // Qt keeps the focus in a hidden panel when nothing else takes it; its list, Other
-        // field and "..." button would then act on the keys meant for the player.
-        QWidget* focused = QApplication::focusWidget();
-        const bool panelFocused = focused != nullptr && frmMediaBrowser->isAncestorOf(focused);
+        // field and "..." button would then act on the keys meant for the player. The
+        // window's own focus widget counts, being the one it gets back when activated.
+        QWidget* focused = focusWidget();
         frmMediaBrowser->hide();
-        if (panelFocused || (focusWidget() && frmMediaBrowser->isAncestorOf(focusWidget()))) {
+        if (focused != nullptr && frmMediaBrowser->isAncestorOf(focused)) {
             setFocus(Qt::OtherFocusReason);
         }
         pnlVideo->show();
