@@ -56,8 +56,9 @@ class PlayEntryTest : public ::testing::Test {
     int stops = 0;
 };
 
-const std::vector<std::string> kHead = {
-    kFake, "-slave", "-identify", "-colorkey", "0x10101", "-quiet", "-keepaspect", "-wid", "526"};
+const std::vector<std::string> kHead = {kFake,     "-slave", "-identify",   "-colorkey",
+                                        "0x10101", "-quiet", "-keepaspect", "-zoom",
+                                        "-wid",    "526"};
 
 std::vector<std::string> Expected(std::vector<std::string> tail) {
     std::vector<std::string> all = kHead;
@@ -75,7 +76,7 @@ TEST_F(PlayEntryTest, ChromiumBodyPlaysInPlaceFromItsOffset) {
     ASSERT_EQ(player.Play(read.entry), 0);
     EXPECT_EQ(player.CommandLine(), "\"" + kFake +
                                         "\" -slave -identify -colorkey 0x10101 -quiet "
-                                        "-keepaspect -wid 526 -sb " +
+                                        "-keepaspect -zoom -wid 526 -sb " +
                                         offset + " \"" + path + "\" ");
     EXPECT_EQ(player.Arguments(), Expected({"-sb", offset, path}));
     EXPECT_EQ(WaitForArguments(path), Expected({"-sb", offset, path}));
