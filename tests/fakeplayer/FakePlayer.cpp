@@ -14,11 +14,15 @@
 //   abort | segv   crash
 //   spawn-sleeper  start a child that keeps our output and sleeps; its pid goes to
 //                  "<script>.sleeper" (a player that leaves a helper behind)
+//   spawn-stubborn-sleeper  the same, but the child ignores SIGTERM
+//   stop-reading   from now on standard input is no longer read (a stopped player, or
+//                  one blocked opening a fifo): the engine's writes fill the pipe
 //
 // After the last directive it waits for "quit" (or for a signal when quit is ignored).
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <atomic>
 #include <chrono>
@@ -36,6 +40,7 @@
 namespace {
 
 std::atomic<bool> ignoreQuit{false};
+std::atomic<bool> deaf{false};
 std::mutex linesLock;
 std::condition_variable lineArrived;
 std::multiset<std::string> linesSeen;
@@ -105,6 +110,9 @@ void ReadCommands(std::string recordFile) {
     std::string pending;
     char buffer[4096];
     for (;;) {
+        while (deaf.load()) {
+            ::pause();
+        }
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -179,6 +187,10 @@ int main(int argc, char** argv) {
     if (!directives.empty() && directives.front() == "ignore-quit") {
         ignoreQuit = true;
     }
+    // Likewise, a script that starts deaf never reads a byte.
+    if (!directives.empty() && directives.front() == "stop-reading") {
+        deaf = true;
+    }
     std::thread(ReadCommands, script + ".stdin").detach();
 
     for (const std::string& line : directives) {
@@ -197,13 +209,31 @@ int main(int argc, char** argv) {
         } else if (word == "wait-line") {
             std::unique_lock<std::mutex> guard(linesLock);
             lineArrived.wait(guard, [&] { return linesSeen.count(rest) > 0; });
-        } else if (word == "spawn-sleeper") {
+        } else if (word == "stop-reading") {
+            deaf = true;
+        } else if (word == "spawn-sleeper" || word == "spawn-stubborn-sleeper") {
+            // The pid is published only once the child is set up, so that a test never
+            // signals it while it still takes SIGTERM.
+            int ready[2];
+            if (::pipe(ready) != 0) {
+                return 3;
+            }
             const pid_t sleeper = ::fork();
             if (sleeper == 0) {
+                if (word == "spawn-stubborn-sleeper") {
+                    ::signal(SIGTERM, SIG_IGN);
+                }
+                ::close(ready[0]);
+                ::close(ready[1]);
                 for (;;) {
                     ::pause();
                 }
             }
+            ::close(ready[1]);
+            char none;
+            while (::read(ready[0], &none, 1) < 0 && errno == EINTR) {
+            }
+            ::close(ready[0]);
             const std::string pid = std::to_string(sleeper);
             std::ofstream(script + ".sleeper") << pid;
         } else if (word == "end") {
