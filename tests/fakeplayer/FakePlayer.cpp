@@ -7,6 +7,8 @@
 //   err TEXT       the same on standard error
 //   sleep MS       pause MS milliseconds (so that the writes around it arrive apart)
 //   burst BYTES    BYTES of numbered 64-byte lines ("burst 00000000 ...") in large writes
+//   unbroken BYTES BYTES of text without a line break ("0123456789" over and over) in
+//                  large writes
 //   ignore-quit    from now on a "quit" line is recorded but not obeyed
 //   wait-line TEXT wait until TEXT has been read as a whole line on standard input
 //   end            exit with 0 (the end of the file)
@@ -24,6 +26,7 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -158,6 +161,18 @@ void Burst(long bytes) {
     WriteAll(STDOUT_FILENO, chunk.data(), chunk.size());
 }
 
+void Unbroken(long bytes) {
+    std::string chunk;
+    for (int i = 0; i < 65536; ++i) {
+        chunk += static_cast<char>('0' + i % 10);
+    }
+    for (long left = bytes; left > 0;) {
+        const std::size_t size = static_cast<std::size_t>(std::min<long>(left, 65536));
+        WriteAll(STDOUT_FILENO, chunk.data(), size);
+        left -= static_cast<long>(size);
+    }
+}
+
 }  // namespace
 
 #if defined(REELVAULT_TSAN)
@@ -204,6 +219,8 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(rest)));
         } else if (word == "burst") {
             Burst(std::stol(rest));
+        } else if (word == "unbroken") {
+            Unbroken(std::stol(rest));
         } else if (word == "ignore-quit") {
             ignoreQuit = true;
         } else if (word == "wait-line") {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ProcessMemory.h"
 #include "player/Mplayer.h"
 #include "support/EngineHarness.h"
 #include "support/FakePlayerRecord.h"
@@ -226,8 +227,44 @@ TEST_F(PlayerTest, OutputIsCutIntoLinesAndLoggedVerbatimInOrder) {
                                                "def",
                                                "to stderr",
                                                "half a line",
-                                               "abx"};
+                                               "abcut off",
+                                               "x"};
     EXPECT_EQ(log.Lines(), expected);
+}
+
+// A NUL ends nothing: it is dropped, and everything around it arrives on its own line,
+// wherever the reads happen to split the output.
+TEST_F(PlayerTest, NulBytesAreDroppedAndTheRestKept) {
+    const std::string script = Script("nul",
+                                      "out \\0a\\0b\\0\\n\\0c\\0\\0d\\r\\0\\n\n"
+                                      "out e\\0\n"
+                                      "sleep 100\n"
+                                      "out \\0f\\n\\0\\0\\n\n"
+                                      "out \\0\\0\\0\\n\n"
+                                      "out g\\r\\0\n"
+                                      "sleep 100\n"
+                                      "out \\0\\nh\\n\n"
+                                      "end\n");
+    ASSERT_EQ(player.Play(script), 0);
+    WaitForEnd(1);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ab", "cd", "ef", "g", "h"}));
+}
+
+// A player that never ends its line: what the log can show of it is kept, the rest is
+// passed over as it arrives, so time and memory stay linear and bounded, and the lines
+// after it are logged as usual.
+TEST_F(PlayerTest, LineWithoutABreakKeepsOnlyWhatTheLogShows) {
+    const std::string script = Script("unbroken", "unbroken 209715200\nout \\nafter\\n\nend\n");
+    const std::uint64_t peakBefore = platform::CurrentProcessMemory().peakResidentKb;
+    ASSERT_EQ(player.Play(script), 0);
+    WaitForEnd(1);
+    const std::uint64_t peakAfter = platform::CurrentProcessMemory().peakResidentKb;
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines[0].size(), CLog::kMaxMessageLength);
+    EXPECT_EQ(lines[0].substr(0, 12), "012345678901");
+    EXPECT_EQ(lines[1], "after");
+    EXPECT_LT(peakAfter - peakBefore, 64u * 1024) << "kB more at the peak";
 }
 
 TEST_F(PlayerTest, TenMegabyteBurstArrivesCompleteAndInOrder) {
