@@ -142,6 +142,22 @@ bool WritableKeyName(std::string_view name) {
            name.front() != ';' && name.front() != '[';
 }
 
+// The reader trims a value and takes one pair of quotes off it; a value it would change
+// so goes into quotes of its own.
+std::string Quoted(std::string_view value) {
+    const bool blankEnds = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+    const bool quotedAlready = value.size() >= 2 &&
+                               (value.front() == '"' || value.front() == '\'') &&
+                               value.back() == value.front();
+    if (!blankEnds && !quotedAlready) {
+        return std::string(value);
+    }
+    std::string quoted;
+    quoted.reserve(value.size() + 2);
+    quoted.append("\"").append(value).append("\"");
+    return quoted;
+}
+
 }  // namespace
 
 bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key,
@@ -180,10 +196,11 @@ bool SetProfileValue(std::string& text, std::string_view section, std::string_vi
                      std::string_view value) {
     section = Trim(section);
     key = Trim(key);
-    if (!WritableSectionName(section) || !WritableKeyName(key)) {
+    if (!WritableSectionName(section) || !WritableKeyName(key) || HasAny(value, kBreaksAndNul)) {
         return false;
     }
-    value = value.substr(0, value.find_first_of(kBreaksAndNul));
+    const std::string written = Quoted(value);
+    value = written;
     const std::string_view brk = LineBreakOf(text);
 
     bool inSection = false;
