@@ -1,6 +1,7 @@
 #include "platform/ProfileText.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace platform {
 
@@ -54,10 +55,34 @@ struct Line {
     bool hasBreak() const { return next > end; }
 };
 
+// The first CR or LF at or after `pos`, or npos. Looked for with memchr, block by block so
+// that a file with only one kind of line break is not searched to its end for the other:
+// find_first_of looks each byte up in the set, which made a pass over a large file
+// several times slower.
+std::size_t NextBreak(std::string_view text, std::size_t pos) {
+    constexpr std::size_t kBlock = 256;
+    const char* data = text.data();
+    while (pos < text.size()) {
+        const std::size_t length = std::min(kBlock, text.size() - pos);
+        const auto* lf = static_cast<const char*>(std::memchr(data + pos, '\n', length));
+        const std::size_t limit =
+            lf != nullptr ? static_cast<std::size_t>(lf - data - pos) : length;
+        const auto* cr = static_cast<const char*>(std::memchr(data + pos, '\r', limit));
+        if (cr != nullptr) {
+            return static_cast<std::size_t>(cr - data);
+        }
+        if (lf != nullptr) {
+            return static_cast<std::size_t>(lf - data);
+        }
+        pos += length;
+    }
+    return std::string_view::npos;
+}
+
 Line LineAt(std::string_view text, std::size_t pos) {
     Line line;
     line.begin = pos;
-    const std::size_t brk = text.find_first_of(kLineBreaks, pos);
+    const std::size_t brk = NextBreak(text, pos);
     if (brk == std::string_view::npos) {
         line.end = line.next = text.size();
     } else {
