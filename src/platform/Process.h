@@ -29,7 +29,7 @@ class ChildProcess {
 
     // Blocks until the child has ended, ends what it left in its session, then reaps it.
     // What it left gets SIGTERM; when the handle watches the output pipe and something
-    // still holds that pipe open kGroupGrace later, the rest of the group gets SIGKILL.
+    // still holds that pipe open kGroupGraceMs later, the rest of the group gets SIGKILL.
     // Until the reap the group's id stays the child's, so neither signal can reach anyone
     // else. Returns the wait status, or -1 when the child had been reaped already. Only
     // one thread may wait.
