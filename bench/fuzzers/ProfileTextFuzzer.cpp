@@ -2,9 +2,9 @@
 //   section \x01 key \x01 value \x01 text
 // and each run checks:
 //  - looking the key up in any text ends and hands out a plausible value;
-//  - a write is accepted exactly for names that can be written, and the value then reads
-//    back as the format can hold it (first line, trimmed, one pair of quotes removed,
-//    at most kProfileMaxValueLength characters);
+//  - a write is accepted exactly for names that can be written and values without a line
+//    break or NUL, and the value then reads back as it was (blanks and quotes at its ends
+//    included), cut at kProfileMaxValueLength characters;
 //  - the write touches one line at most: the bytes outside it are the same, and every
 //    other key of the file reads as before.
 
@@ -75,13 +75,8 @@ bool WritableKey(std::string_view name) {
            name.front() != ';' && name.front() != '[';
 }
 
-// What a written value reads back as.
+// What a written value reads back as: itself, as long as the reader hands out values.
 std::string ReadBack(std::string_view value) {
-    value = Trimmed(value.substr(0, value.find_first_of(kBreaksAndNul)));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-    }
     return std::string(value.substr(0, platform::kProfileMaxValueLength));
 }
 
@@ -176,9 +171,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string after = before;
     const bool written = platform::SetProfileValue(after, section, key, value);
-    Check(written == (WritableSection(section) && WritableKey(key)),
-          "a write is refused exactly for names that cannot be written",
-          {{"section", section}, {"key", key}});
+    Check(written ==
+              (WritableSection(section) && WritableKey(key) && !Contains(value, kBreaksAndNul)),
+          "a write is refused exactly for names and values that cannot be written",
+          {{"section", section}, {"key", key}, {"value", value}});
     if (!written) {
         Check(after == before, "a refused write leaves the text alone",
               {{"before", before}, {"after", after}});

@@ -66,6 +66,8 @@ TfrmLog::TfrmLog(QWidget* parent) : QWidget(parent, Qt::Window) {
     miCopy->setObjectName(QStringLiteral("miCopy"));
     connect(miCopy, &QAction::triggered, this, &TfrmLog::miCopyClick);
     connect(redMain, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // Nothing selected, nothing to copy: the clipboard keeps what it holds.
+        miCopy->setEnabled(redMain->textCursor().hasSelection());
         pmenuRichEdit->popup(redMain->viewport()->mapToGlobal(pos));
     });
 
@@ -231,6 +233,9 @@ void TfrmLog::btnClearClick() {
 }
 
 void TfrmLog::miCopyClick() {
+    if (!redMain->textCursor().hasSelection()) {
+        return;
+    }
     QString text = redMain->textCursor().selectedText();
     // The view separates lines with U+2029; the clipboard gets the line feeds back.
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));

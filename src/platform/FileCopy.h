@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,20 +16,37 @@ enum class CopyStatus {
 
 struct CopyResult {
     CopyStatus status = CopyStatus::Failed;
-    std::string error;  // the system's message, empty unless status is Failed
+    std::string error;  // why, in words (the system's message where it has one); empty
+                        // unless status is Failed
 };
 
-// Called after every chunk with the bytes copied so far and the source's size; returning
-// false cancels the copy.
+// Called after every chunk with the bytes copied so far and the source's size, and again
+// every few tens of milliseconds (with copied == total) while the finished copy is flushed
+// to disk; returning false cancels the copy.
 using CopyProgress = std::function<bool(std::int64_t copied, std::int64_t total)>;
 
-// Copies the file `source` to `target`, both taken by their exact bytes. The data goes
-// into a new temporary file beside the target that replaces the target by a rename only
-// when every byte has been written and flushed, so an existing target is either replaced
-// whole or left untouched, and a cancelled or failed copy leaves no trace. Nothing but the
-// contents is carried over (the copy gets default permissions and a fresh time).
+// Where the bytes of a copy come from: reads up to `length` bytes at `offset` into
+// `buffer`, fewer only at the end of the data; -1 on an error, with errno set.
+using CopySource =
+    std::function<std::int64_t(std::uint64_t offset, void* buffer, std::size_t length)>;
+
+// Copies the file `source` to `target`, both taken by their exact bytes, as CopyToFile
+// writes. Only a regular file is copied (opening one never blocks: a fifo put in its
+// place is refused, not waited on). Exactly the source's size at the start is copied: a
+// source that becomes shorter during the copy fails like any other error.
 CopyResult CopyFile(const std::string& source, const std::string& target,
                     const CopyProgress& progress, std::size_t chunkSize = 1 << 20);
+
+// Writes `size` bytes of `source` to `target` (taken by its exact bytes). The data goes
+// into a new temporary file beside the target that replaces the target by a rename only
+// when every byte has been written and flushed, so an existing target is either replaced
+// whole or left untouched, and a cancelled or failed copy leaves no trace. A source that
+// gives fewer than `size` bytes fails. The flush runs on a thread of its own while the
+// caller's progress keeps being called, so a slow device never holds the caller without
+// a word. Nothing but the contents is carried over (the copy gets default permissions
+// and a fresh time).
+CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::string& target,
+                      const CopyProgress& progress, std::size_t chunkSize = 1 << 20);
 
 // True when both paths name one existing file (same device and inode), whatever links or
 // spellings lead to it.

@@ -4,10 +4,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include "platform/ReadOnlyFile.h"
 
 namespace platform {
 
@@ -74,6 +82,62 @@ CopyResult Failure(int error) {
     return {CopyStatus::Failed, ErrorText(error)};
 }
 
+// Why `path` could not be opened as a regular file for reading.
+CopyResult OpenFailure(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return Failure(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return Failure(EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return {CopyStatus::Failed, "it is not a regular file"};
+    }
+    const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return Failure(errno);
+    }
+    ::close(fd);
+    return Failure(EIO);  // it changed under us; say something
+}
+
+// Flushes `fd` to disk on a thread of its own; meanwhile `progress` is called every
+// 50 ms, so a caller that shows a window keeps it alive. A flush cannot be interrupted:
+// a cancel is remembered and takes effect once it is done. Returns the flush's error
+// (0 for none); `cancelled` tells whether the caller asked to stop meanwhile.
+int FlushReporting(int fd, std::int64_t size, const CopyProgress& progress, bool& cancelled) {
+    struct State {
+        std::mutex lock;
+        std::condition_variable finished;
+        bool done = false;
+        int error = 0;
+    };
+    auto state = std::make_shared<State>();
+    std::thread flusher([state, fd] {
+        const int error = ::fsync(fd) == 0 ? 0 : errno;
+        std::lock_guard<std::mutex> guard(state->lock);
+        state->done = true;
+        state->error = error;
+        state->finished.notify_all();
+    });
+    cancelled = false;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(state->lock);
+            if (state->finished.wait_for(guard, std::chrono::milliseconds(50),
+                                         [&] { return state->done; })) {
+                break;
+            }
+        }
+        if (!cancelled && progress && !progress(size, size)) {
+            cancelled = true;
+        }
+    }
+    flusher.join();
+    return state->error;
+}
+
 }  // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b) {
@@ -90,17 +154,17 @@ CopyResult CopyFile(const std::string& source, const std::string& target,
     if (source == target || IsSameFile(source, target)) {
         return {CopyStatus::SameFile, {}};
     }
-    Fd in(OpenRetrying(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (in.get() < 0) {
-        return Failure(errno);
+    const ReadOnlyFile in(source);
+    if (!in.IsOpen()) {
+        return OpenFailure(source);
     }
-    struct stat info {};
-    if (::fstat(in.get(), &info) != 0) {
-        return Failure(errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return Failure(EISDIR);
-    }
+    return CopyToFile([&in](std::uint64_t offset, void* buffer,
+                            std::size_t length) { return in.ReadAt(offset, buffer, length); },
+                      in.Size(), target, progress, chunkSize);
+}
+
+CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::string& target,
+                      const CopyProgress& progress, std::size_t chunkSize) {
     std::string tempPath;
     Fd out(CreateTemporary(target, tempPath));
     if (out.get() < 0) {
@@ -115,29 +179,34 @@ CopyResult CopyFile(const std::string& source, const std::string& target,
 
     std::vector<char> buffer(chunkSize == 0 ? 1 : chunkSize);
     std::int64_t copied = 0;
-    const std::int64_t total = static_cast<std::int64_t>(info.st_size);
-    for (;;) {
-        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+    while (copied < size) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::int64_t>(size - copied, buffer.size()));
+        const std::int64_t got = source(static_cast<std::uint64_t>(copied), buffer.data(), want);
         if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return abandon(Failure(errno));
         }
-        if (got == 0) {
-            break;
+        if (static_cast<std::size_t>(got) < want) {
+            // The source ended early: it shrank since its size was taken. What was read so
+            // far is no copy of it.
+            return abandon({CopyStatus::Failed, "the file became shorter while it was copied"});
         }
-        if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(got))) {
+        if (!WriteAll(out.get(), buffer.data(), want)) {
             return abandon(Failure(errno));
         }
         copied += got;
-        if (progress && !progress(copied, total)) {
+        if (progress && !progress(copied, size)) {
             return abandon({CopyStatus::Cancelled, {}});
         }
     }
     // The rename must not publish a file whose data is still only in the page cache.
-    if (::fsync(out.get()) != 0) {
-        return abandon(Failure(errno));
+    bool cancelled = false;
+    const int flushError = FlushReporting(out.get(), size, progress, cancelled);
+    if (cancelled) {
+        return abandon({CopyStatus::Cancelled, {}});
+    }
+    if (flushError != 0) {
+        return abandon(Failure(flushError));
     }
     if (!out.Close()) {
         const int error = errno;

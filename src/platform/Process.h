@@ -18,7 +18,9 @@ inline constexpr PipeEnd kNoPipe = -1;
 // been reaped, so a recycled id can never hit an unrelated process.
 class ChildProcess {
   public:
-    explicit ChildProcess(pid_t pid);
+    // `outputWatch`: a read end of the child's output pipe that the handle owns (kNoPipe
+    // for none); see Wait().
+    explicit ChildProcess(pid_t pid, int outputWatch = -1);
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess();
@@ -26,9 +28,14 @@ class ChildProcess {
     pid_t Pid() const { return pid; }
 
     // Blocks until the child has ended, ends what it left in its session, then reaps it.
-    // Returns the wait status, or -1 when the child had been reaped already. Only one
-    // thread may wait.
+    // What it left gets SIGTERM; when the handle watches the output pipe and something
+    // still holds that pipe open kGroupGraceMs later, the rest of the group gets SIGKILL.
+    // Until the reap the group's id stays the child's, so neither signal can reach anyone
+    // else. Returns the wait status, or -1 when the child had been reaped already. Only
+    // one thread may wait.
     int Wait();
+
+    static constexpr int kGroupGraceMs = 1000;
 
     // True once Wait() has reaped the child.
     bool HasEnded() const;
@@ -42,21 +49,29 @@ class ChildProcess {
     bool Signal(int signal);
 
     const pid_t pid;
+    int watch;
     mutable std::mutex lock;
     bool reaped = false;
 };
 
 using ProcessHandle = std::shared_ptr<ChildProcess>;
 
-// Creates a pipe whose two ends are closed on exec. False when the system refuses.
-bool CreatePipe(PipeEnd& readEnd, PipeEnd& writeEnd);
+// Creates a pipe whose two ends are closed on exec. With `nonBlockingWrite`, writes to
+// `writeEnd` never wait for room (see WritePipe). False when the system refuses.
+bool CreatePipe(PipeEnd& readEnd, PipeEnd& writeEnd, bool nonBlockingWrite = false);
+
+// The most a write to a pipe can carry as one piece: a write of this size or less is
+// never interleaved with another and, on a non-blocking end, lands whole or not at all.
+inline constexpr std::size_t kPipeAtomicWrite = 4096;
 
 // Closes one pipe end (retrying nothing: a close interrupted by a signal has still
 // released the descriptor on Linux). Does nothing for kNoPipe.
 void ClosePipe(PipeEnd end);
 
 // Writes all of `data`. Returns false when the reader has gone or the write fails; a
-// reader that has gone never raises SIGPIPE in this process.
+// reader that has gone never raises SIGPIPE in this process. On a non-blocking end the
+// write fails at once where the pipe has no room; one of at most kPipeAtomicWrite bytes
+// then leaves nothing in the pipe.
 bool WritePipe(PipeEnd end, const char* data, std::size_t size);
 
 // One read of at most `size` bytes; blocks until data arrives or every writer has gone.
@@ -74,10 +89,13 @@ bool ExecutableExists(const std::string& path);
 // Starts argv[0] (looked up as FindExecutable does) with the arguments exactly as given,
 // no shell. Its standard input reads `input`, its standard output and standard error both
 // write `output`. The child runs in a session of its own and is sent SIGTERM when the
-// thread that started it ends, so it cannot outlive a program that crashes. Returns an
+// thread that started it ends, so it cannot outlive a program that crashes. Given the
+// read end of `output` as `outputReader`, the handle watches that pipe when the child
+// ends (see ChildProcess::Wait); the caller keeps its own end. Returns an
 // empty handle when the program cannot be started (not found, not executable, no
 // resources).
-ProcessHandle SpawnProcess(const std::vector<std::string>& argv, PipeEnd input, PipeEnd output);
+ProcessHandle SpawnProcess(const std::vector<std::string>& argv, PipeEnd input, PipeEnd output,
+                           PipeEnd outputReader = kNoPipe);
 
 // Sends SIGTERM (or SIGKILL when `force`) to every child started by SpawnProcess that has
 // not been reaped yet. Returns how many were signalled.

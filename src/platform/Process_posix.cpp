@@ -2,13 +2,16 @@
 #include "platform/Process.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/close_range.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
@@ -19,6 +22,32 @@ namespace platform {
 namespace {
 
 using posix::WriteAll;
+
+static_assert(kPipeAtomicWrite <= PIPE_BUF);
+
+// Waits until no writer holds the pipe that `readEnd` reads, at most `boundMs`. Data
+// nobody has read yet does not count: only the writers do.
+bool WaitForHangUp(int readEnd, int boundMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd watched{readEnd, POLLIN, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left));
+        if (ready > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return true;
+        }
+        if (ready > 0) {
+            // Unread output wakes poll at once; the reader takes it meanwhile.
+            const timespec pause{0, 5 * 1000 * 1000};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+}
 
 // Every child not yet reaped, so that shutdown can end players nobody holds any more.
 std::mutex& RegistryLock() {
@@ -98,9 +127,13 @@ int AboveStandardStreams(int fd) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(pid_t processId) : pid(processId) {}
+ChildProcess::ChildProcess(pid_t processId, int outputWatch) : pid(processId), watch(outputWatch) {}
 
-ChildProcess::~ChildProcess() = default;
+ChildProcess::~ChildProcess() {
+    if (watch >= 0) {
+        ::close(watch);
+    }
+}
 
 int ChildProcess::Wait() {
     {
@@ -117,11 +150,20 @@ int ChildProcess::Wait() {
         rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     } while (rc < 0 && errno == EINTR);
 
-    std::lock_guard<std::mutex> guard(lock);
     // The child led a session of its own; anything it started and left behind there would
     // keep its output pipe open and outlive it. While the zombie holds the id, the group
     // id cannot belong to anyone else.
     (void)::kill(-pid, SIGTERM);
+    if (watch >= 0) {
+        // A helper that ignores SIGTERM and holds the output pipe would keep the reader
+        // waiting for ever; after a bounded wait it is forced.
+        if (!WaitForHangUp(watch, kGroupGraceMs)) {
+            (void)::kill(-pid, SIGKILL);
+        }
+        ::close(watch);
+        watch = -1;
+    }
+    std::lock_guard<std::mutex> guard(lock);
     int status = 0;
     pid_t done;
     do {
@@ -154,10 +196,19 @@ bool ChildProcess::Signal(int signal) {
     return ::kill(-pid, signal) == 0 || ::kill(pid, signal) == 0;
 }
 
-bool CreatePipe(PipeEnd& readEnd, PipeEnd& writeEnd) {
+bool CreatePipe(PipeEnd& readEnd, PipeEnd& writeEnd, bool nonBlockingWrite) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         return false;
+    }
+    // Each end is an open file of its own, so the flag leaves the reader's end blocking.
+    if (nonBlockingWrite) {
+        const int flags = ::fcntl(ends[1], F_GETFL);
+        if (flags < 0 || ::fcntl(ends[1], F_SETFL, flags | O_NONBLOCK) != 0) {
+            ::close(ends[0]);
+            ::close(ends[1]);
+            return false;
+        }
     }
     readEnd = ends[0];
     writeEnd = ends[1];
@@ -236,7 +287,8 @@ bool ExecutableExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-ProcessHandle SpawnProcess(const std::vector<std::string>& argv, PipeEnd input, PipeEnd output) {
+ProcessHandle SpawnProcess(const std::vector<std::string>& argv, PipeEnd input, PipeEnd output,
+                           PipeEnd outputReader) {
     if (argv.empty()) {
         return nullptr;
     }
@@ -275,11 +327,14 @@ ProcessHandle SpawnProcess(const std::vector<std::string>& argv, PipeEnd input, 
     } while (n < 0 && errno == EINTR);
     ::close(errorPipe[0]);
 
-    auto child = std::make_shared<ChildProcess>(pid);
     if (n != 0) {
-        child->Wait();  // reap the failed child at once
+        std::make_shared<ChildProcess>(pid)->Wait();  // reap the failed child at once
         return nullptr;
     }
+    // A copy of its own: the caller's reader closes its end whenever it likes.
+    const int watch =
+        outputReader == kNoPipe ? -1 : ::fcntl(outputReader, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    auto child = std::make_shared<ChildProcess>(pid, watch);
     Register(child);
     return child;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -24,9 +25,24 @@ ProfileLookup ReadProfileString(const std::string& path, std::string_view sectio
 // Sets one value and replaces the file atomically: the new contents go to a temporary
 // file in the same folder, are flushed to disk and renamed over the old file, which keeps
 // its permissions. A crash at any moment leaves the old or the new file, never a mixture.
-// The first write creates the file. A file that cannot be read, or is read-only, is not
-// replaced. Returns false on any failure, the old file left untouched.
+// The first write creates the file. A link is written through to the file it names, which
+// the first write creates when it does not exist yet. A file that cannot be read, or is
+// read-only, is not replaced. Returns false on any failure, the old file left untouched,
+// and for a value SetProfileValue refuses (a line break in it).
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
+
+struct ProfileValue {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
+// Sets several values with one replacement of the file, as WriteProfileString sets one:
+// a reader sees all of them or none. A value SetProfileValue refuses is left out (the file
+// keeps what it held for that key) and the others still go in. Returns true when every
+// value was written; false when one was refused or the file could not be replaced (then
+// nothing changed).
+bool WriteProfileStrings(const std::string& path, const std::vector<ProfileValue>& values);
 
 }  // namespace platform

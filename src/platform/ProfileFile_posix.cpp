@@ -58,25 +58,33 @@ LoadResult Load(const std::string& path, std::string* text, struct stat* info) {
     return result;
 }
 
-// A link to the settings file stays a link: the file it points to is the one replaced.
-std::string ResolveLink(const std::string& path) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
-    }
-    return path;
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A link to the settings file stays a link: the file it names is the one replaced, and
+// created when it does not exist yet (a dotfile link made before its target). Empty for a
+// chain of links that does not end.
+std::string ResolveLink(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info;
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return current;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
+            return {};
+        }
+        const std::string named(target, static_cast<std::size_t>(length));
+        current = named.front() == '/' ? named : FolderOf(current) + "/" + named;
+    }
+    return {};
 }
 
 // A name next to `path` that no one else is likely to use.
@@ -209,10 +217,17 @@ ProfileLookup ReadProfileString(const std::string& path, std::string_view sectio
 
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
+    return WriteProfileStrings(path, {ProfileValue{section, key, value}});
+}
+
+bool WriteProfileStrings(const std::string& path, const std::vector<ProfileValue>& values) {
     if (path.empty()) {
         return false;
     }
     const std::string target = ResolveLink(path);
+    if (target.empty()) {
+        return false;
+    }
     std::string text;
     struct stat info;
     const LoadResult loaded = Load(target, &text, &info);
@@ -226,13 +241,14 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
         return false;
     }
     const std::string before = text;
-    if (!SetProfileValue(text, section, key, value)) {
-        return false;
+    bool all = true;
+    for (const ProfileValue& v : values) {
+        all = SetProfileValue(text, v.section, v.key, v.value) && all;
     }
-    if (exists && text == before) {
-        return true;
+    if ((exists || text.empty()) && text == before) {
+        return all;
     }
-    return ReplaceFile(target, text, exists ? &info : nullptr);
+    return ReplaceFile(target, text, exists ? &info : nullptr) && all;
 }
 
 }  // namespace platform

@@ -24,11 +24,14 @@ constexpr std::size_t kProfileMaxValueLength = 2047;
 bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key,
                       std::string* value);
 
-// Sets `key` in `section` of `text` to `value` (cut at its first line break or NUL). An
-// existing key keeps its line, only the value changes; a new key goes after the last key
-// of its section; a missing section is appended at the end. Every other byte of `text`
-// stays as it was. Returns false, leaving `text` alone, for names that cannot be written
-// without breaking the line structure (empty, line breaks, '=' in a key, ...).
+// Sets `key` in `section` of `text` to `value`. An existing key keeps its line, only the
+// value changes; a new key goes after the last key of its section; a missing section is
+// appended at the end. Every other byte of `text` stays as it was. A value that the reader
+// would not give back as it is (blanks at either end, or a pair of quotes around it) is
+// written inside double quotes, which the reader removes. Returns false, leaving `text`
+// alone, for names that cannot be written without breaking the line structure (empty,
+// line breaks, '=' in a key, ...) and for values with a line break or a NUL, which no line
+// can hold.
 bool SetProfileValue(std::string& text, std::string_view section, std::string_view key,
                      std::string_view value);
 

@@ -140,7 +140,9 @@ int MPlayer::StartProcess(const std::string& line, const std::vector<std::string
         return -1;
     }
     platform::PipeEnd inputRead = platform::kNoPipe;
-    if (!platform::CreatePipe(inputRead, hStdInWrite)) {
+    // A player that stops reading (paused by a signal, blocked opening a fifo) must never
+    // hold the user interface thread in a write.
+    if (!platform::CreatePipe(inputRead, hStdInWrite, true)) {
         platform::ClosePipe(hStdOutRead);
         platform::ClosePipe(outputWrite);
         hStdOutRead = platform::kNoPipe;
@@ -148,7 +150,8 @@ int MPlayer::StartProcess(const std::string& line, const std::vector<std::string
         return -1;
     }
 
-    platform::ProcessHandle process = platform::SpawnProcess(argv, inputRead, outputWrite);
+    platform::ProcessHandle process =
+        platform::SpawnProcess(argv, inputRead, outputWrite, hStdOutRead);
     // Only the player may hold its ends: our copies would keep its output pipe open after
     // it has gone.
     platform::ClosePipe(inputRead);
@@ -173,6 +176,10 @@ int MPlayer::SendCommand(const std::string& command) {
         return -1;
     }
     const std::string text = command + "\n";
+    // A line goes into the pipe whole or not at all: half a line would run into the next.
+    if (text.size() > platform::kPipeAtomicWrite) {
+        return -2;
+    }
     return platform::WritePipe(hStdInWrite, text.data(), text.size()) ? 0 : -2;
 }
 

@@ -18,7 +18,9 @@ class ThreadMplayerControl;
 //
 // Results: 0 success; -1 no player runs, the instance file is missing (Init) or a pipe
 // could not be made (start); -2 the write to the player failed, or the process could not
-// be started.
+// be started. Slave lines never wait: a line the player's input pipe has no room for
+// (the player has stopped reading) is dropped whole with -2, as is a line longer than
+// the pipe can take in one piece.
 class MPlayer {
   public:
     MPlayer() = default;

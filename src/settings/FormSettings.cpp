@@ -84,8 +84,13 @@ TfrmSettings::TfrmSettings(QWidget* parent)
         pcGeneral->addTab(pcLogging = MakeLoggingPage(), QStringLiteral("Logging"));
     pcGeneral->addTab(tsMplayer = MakeMplayerPage(), QStringLiteral("Mplayer"));
     pcGeneral->addTab(tsOpera = MakeOperaPage(), QStringLiteral("Opera"));
-    // Its values still pass through the dialog; the user just never reaches the page.
+    // Its values still pass through the dialog; the user just never reaches the page. The
+    // tab bar's wheel and arrow keys and the page control's Ctrl+Tab pass over disabled
+    // tabs only, not over hidden ones, so the tab is both. Its page's controls stay as they
+    // were (disabling the tab disables the page too).
     pcGeneral->setTabVisible(loggingTab, false);
+    pcGeneral->setTabEnabled(loggingTab, false);
+    pcLogging->setEnabled(true);
     pcGeneral->setCurrentWidget(TabSheet1);
 
     auto* layout = new QVBoxLayout(this);

@@ -74,9 +74,26 @@ bool IniFile::WriteString(std::string_view section, std::string_view ident,
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view ident, std::int32_t value) {
-    return WriteString(section, ident, std::to_string(value));
+    return WriteString(section, ident, IntegerText(value));
 }
 
 bool IniFile::WriteBool(std::string_view section, std::string_view ident, bool value) {
-    return WriteString(section, ident, value ? "1" : "0");
+    return WriteString(section, ident, BoolText(value));
+}
+
+std::string IniFile::IntegerText(std::int32_t value) {
+    return std::to_string(value);
+}
+
+std::string IniFile::BoolText(bool value) {
+    return value ? "1" : "0";
+}
+
+bool IniFile::WriteValues(const std::vector<Value>& values) {
+    std::vector<platform::ProfileValue> all;
+    all.reserve(values.size());
+    for (const Value& v : values) {
+        all.push_back({v.section, v.ident, v.text});
+    }
+    return platform::WriteProfileStrings(path_, all);
 }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One INI file, read and written value by value. Every read looks at the file as it is
 // now, every write reaches the file at once. Reads never fail: what cannot be read gives
@@ -26,6 +27,18 @@ class IniFile {
     bool WriteInteger(std::string_view section, std::string_view ident, std::int32_t value);
     // "1" or "0".
     bool WriteBool(std::string_view section, std::string_view ident, bool value);
+
+    // Several values written together: one replacement of the file, so a reader sees all
+    // of them or none. A value the file cannot hold (a line break in it) is left out, the
+    // file keeping its old value, and the result is false; the others are still written.
+    struct Value {
+        std::string_view section;
+        std::string_view ident;
+        std::string text;
+    };
+    bool WriteValues(const std::vector<Value>& values);
+    static std::string IntegerText(std::int32_t value);
+    static std::string BoolText(bool value);
 
     // True once a read met a file that exists but could not be read.
     bool ReadFailed() const { return readFailed_; }

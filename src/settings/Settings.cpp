@@ -60,19 +60,23 @@ bool Settings::Read(const std::string& path) {
 
 bool Settings::Write(const std::string& path) const {
     IniFile ini(path);
-    // Stops at the first failure; what was written before it stays written.
-    return ini.WriteInteger(kMainSection, "AppWidth", appWidth) &&
-           ini.WriteInteger(kMainSection, "AppHeight", appHeight) &&
-           ini.WriteInteger(kMainSection, "AppPositionX", appPositionX) &&
-           ini.WriteInteger(kMainSection, "AppPositionY", appPositionY) &&
-           ini.WriteBool(kMainSection, "Maximized", maximized) &&
-           ini.WriteBool(kMainSection, "AlwaysOnTop", alwaysOnTop) &&
-           ini.WriteBool(kMainSection, "ExitFullScreenOnStop", exitFullScreenOnStop) &&
-           ini.WriteBool(kLoggingSection, "LogToFile", logToFile) &&
-           ini.WriteInteger(kLoggingSection, "MaxUiLogLines",
-                            static_cast<std::int32_t>(maxUiLogLines)) &&
-           ini.WriteString(kMplayerSection, "Instance", Mplayer.instance) &&
-           ini.WriteString(kOperaSection, "CacheDir", Opera.cacheDir) &&
-           ini.WriteInteger(kOperaSection, "MinimalFileSize", Opera.minimalFileSize) &&
-           ini.WriteBool(kOperaSection, "UseOnlyG_XXXX", Opera.useOnlyG_XXXX);
+    const auto integer = IniFile::IntegerText;
+    const auto boolean = IniFile::BoolText;
+    // One replacement of the file for the whole record: a reader (or a crash) never meets
+    // half of it, and a large file is rewritten once, not once per key.
+    return ini.WriteValues({
+        {kMainSection, "AppWidth", integer(appWidth)},
+        {kMainSection, "AppHeight", integer(appHeight)},
+        {kMainSection, "AppPositionX", integer(appPositionX)},
+        {kMainSection, "AppPositionY", integer(appPositionY)},
+        {kMainSection, "Maximized", boolean(maximized)},
+        {kMainSection, "AlwaysOnTop", boolean(alwaysOnTop)},
+        {kMainSection, "ExitFullScreenOnStop", boolean(exitFullScreenOnStop)},
+        {kLoggingSection, "LogToFile", boolean(logToFile)},
+        {kLoggingSection, "MaxUiLogLines", integer(static_cast<std::int32_t>(maxUiLogLines))},
+        {kMplayerSection, "Instance", Mplayer.instance},
+        {kOperaSection, "CacheDir", Opera.cacheDir},
+        {kOperaSection, "MinimalFileSize", integer(Opera.minimalFileSize)},
+        {kOperaSection, "UseOnlyG_XXXX", boolean(Opera.useOnlyG_XXXX)},
+    });
 }

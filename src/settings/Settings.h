@@ -36,8 +36,10 @@ struct Settings {
     // file layer failed outright.
     bool Read(const std::string& path);
 
-    // Writes every key to the file at `path`, keeping everything else in it. Returns false
-    // when a write failed; keys written before the failure stay written.
+    // Writes every key to the file at `path` in one atomic replacement, keeping everything
+    // else in it. A text with a line break is refused: its key keeps what the file held,
+    // the other keys are written. Returns false when a key was refused or the file could
+    // not be replaced (then it is left as it was).
     bool Write(const std::string& path) const;
 
     bool operator==(const Settings&) const = default;

@@ -3,6 +3,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QGuiApplication>
 #include <QObject>
 #include <QProgressDialog>
 #include <QStringList>
@@ -15,6 +16,7 @@
 #include "browser/CachedFilesModel.h"
 #include "browser/FileManager.h"
 #include "browser/FormMediaBrowser.h"
+#include "support/SlowFlush.h"
 
 // Stands in for the desktop's file manager on the test's private session bus.
 class FakeFileManager : public QObject {
@@ -127,6 +129,50 @@ TEST_F(PanelActionsTest, CancelledCopyLeavesNoFile) {
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(EntriesIn(elsewhere.path()), 0u) << "neither the target nor a temporary file";
     EXPECT_EQ(panel.findChild<QProgressDialog*>(), nullptr);
+}
+
+// The final flush of a slow device: the window keeps running with the progress dialog up,
+// and Esc, pressed while the flush runs, cancels the copy rather than waiting for the end
+// (and then reaching the main window).
+TEST_F(PanelActionsTest, SlowFlushKeepsTheDialogUpAndEscCancels) {
+    const std::string source = MakeFile(cache / "clip", 300000);
+    ListAndSelect(source);
+    testsupport::WriteFile(elsewhere / "copy.flv", "precious");
+    target = QString::fromStdString(elsewhere / "copy.flv");
+    testsupport::slowFlushMs = 2500;
+    const int flushesBefore = testsupport::flushesStarted.load();
+    int ticksDuringFlush = 0;
+    bool escSent = false;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (testsupport::flushesStarted.load() == flushesBefore) {
+            return;
+        }
+        ++ticksDuringFlush;
+        auto* progress = panel.findChild<QProgressDialog*>();
+        if (escSent || progress == nullptr || !progress->isVisible() ||
+            progress->windowHandle() == nullptr) {
+            return;
+        }
+        // As a window manager gives a new dialog the focus; then the user's key.
+        if (QGuiApplication::focusWindow() != progress->windowHandle()) {
+            progress->activateWindow();
+            return;
+        }
+        QTest::keyClick(progress->windowHandle(), Qt::Key_Escape);
+        escSent = true;
+    });
+    ticker.start();
+    panel.show();
+    panel.miCopyFile->trigger();
+    ticker.stop();
+    testsupport::slowFlushMs = 0;
+    EXPECT_GT(ticksDuringFlush, 10) << "the event loop stood still during the flush";
+    EXPECT_TRUE(escSent) << "the progress dialog never showed during the flush";
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(ReadFile(elsewhere / "copy.flv") == "precious") << "the old target was replaced";
+    EXPECT_EQ(EntriesIn(elsewhere.path()), 1u) << "no temporary file";
 }
 
 TEST_F(PanelActionsTest, CopyOntoItselfIsRefused) {

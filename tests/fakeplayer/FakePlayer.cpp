@@ -7,6 +7,8 @@
 //   err TEXT       the same on standard error
 //   sleep MS       pause MS milliseconds (so that the writes around it arrive apart)
 //   burst BYTES    BYTES of numbered 64-byte lines ("burst 00000000 ...") in large writes
+//   unbroken BYTES BYTES of text without a line break ("0123456789" over and over) in
+//                  large writes
 //   ignore-quit    from now on a "quit" line is recorded but not obeyed
 //   wait-line TEXT wait until TEXT has been read as a whole line on standard input
 //   end            exit with 0 (the end of the file)
@@ -14,12 +16,17 @@
 //   abort | segv   crash
 //   spawn-sleeper  start a child that keeps our output and sleeps; its pid goes to
 //                  "<script>.sleeper" (a player that leaves a helper behind)
+//   spawn-stubborn-sleeper  the same, but the child ignores SIGTERM
+//   stop-reading   from now on standard input is no longer read (a stopped player, or
+//                  one blocked opening a fifo): the engine's writes fill the pipe
 //
 // After the last directive it waits for "quit" (or for a signal when quit is ignored).
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#include <cerrno>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -36,6 +43,7 @@
 namespace {
 
 std::atomic<bool> ignoreQuit{false};
+std::atomic<bool> deaf{false};
 std::mutex linesLock;
 std::condition_variable lineArrived;
 std::multiset<std::string> linesSeen;
@@ -105,6 +113,9 @@ void ReadCommands(std::string recordFile) {
     std::string pending;
     char buffer[4096];
     for (;;) {
+        while (deaf.load()) {
+            ::pause();
+        }
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -150,6 +161,18 @@ void Burst(long bytes) {
     WriteAll(STDOUT_FILENO, chunk.data(), chunk.size());
 }
 
+void Unbroken(long bytes) {
+    std::string chunk;
+    for (int i = 0; i < 65536; ++i) {
+        chunk += static_cast<char>('0' + i % 10);
+    }
+    for (long left = bytes; left > 0;) {
+        const std::size_t size = static_cast<std::size_t>(std::min<long>(left, 65536));
+        WriteAll(STDOUT_FILENO, chunk.data(), size);
+        left -= static_cast<long>(size);
+    }
+}
+
 }  // namespace
 
 #if defined(REELVAULT_TSAN)
@@ -179,6 +202,10 @@ int main(int argc, char** argv) {
     if (!directives.empty() && directives.front() == "ignore-quit") {
         ignoreQuit = true;
     }
+    // Likewise, a script that starts deaf never reads a byte.
+    if (!directives.empty() && directives.front() == "stop-reading") {
+        deaf = true;
+    }
     std::thread(ReadCommands, script + ".stdin").detach();
 
     for (const std::string& line : directives) {
@@ -192,18 +219,38 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(rest)));
         } else if (word == "burst") {
             Burst(std::stol(rest));
+        } else if (word == "unbroken") {
+            Unbroken(std::stol(rest));
         } else if (word == "ignore-quit") {
             ignoreQuit = true;
         } else if (word == "wait-line") {
             std::unique_lock<std::mutex> guard(linesLock);
             lineArrived.wait(guard, [&] { return linesSeen.count(rest) > 0; });
-        } else if (word == "spawn-sleeper") {
+        } else if (word == "stop-reading") {
+            deaf = true;
+        } else if (word == "spawn-sleeper" || word == "spawn-stubborn-sleeper") {
+            // The pid is published only once the child is set up, so that a test never
+            // signals it while it still takes SIGTERM.
+            int ready[2];
+            if (::pipe(ready) != 0) {
+                return 3;
+            }
             const pid_t sleeper = ::fork();
             if (sleeper == 0) {
+                if (word == "spawn-stubborn-sleeper") {
+                    ::signal(SIGTERM, SIG_IGN);
+                }
+                ::close(ready[0]);
+                ::close(ready[1]);
                 for (;;) {
                     ::pause();
                 }
             }
+            ::close(ready[1]);
+            char none;
+            while (::read(ready[0], &none, 1) < 0 && errno == EINTR) {
+            }
+            ::close(ready[0]);
             const std::string pid = std::to_string(sleeper);
             std::ofstream(script + ".sleeper") << pid;
         } else if (word == "end") {

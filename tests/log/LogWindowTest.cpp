@@ -2,15 +2,19 @@
 // position, Clear, Copy, and lines from other threads.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
+#include <QWindow>
 
 #include <string>
 #include <thread>
@@ -140,9 +144,49 @@ TEST_F(LogWindowTest, CopyPutsExactlyTheSelectionOnTheClipboard) {
     log.miCopyClick();
     EXPECT_EQ(QApplication::clipboard()->text(), "ne 2\nline 3\nline");
 
+    // Nothing selected: the clipboard keeps what it holds.
     Select(7, 7);
     log.miCopyClick();
-    EXPECT_EQ(QApplication::clipboard()->text(), "");
+    EXPECT_EQ(QApplication::clipboard()->text(), "ne 2\nline 3\nline");
+}
+
+// The user's way: a right click in the text opens the menu; with nothing selected its
+// Copy is disabled and a click on it leaves the clipboard alone, as does Ctrl+C; with a
+// selection it copies.
+TEST_F(LogWindowTest, CopyFromTheMenuWithNothingSelectedKeepsTheClipboard) {
+    Show();
+    Log(1, 5);
+    log.tmrUpdateTimer();
+    QWindow* window = log.windowHandle();
+    ASSERT_NE(window, nullptr);
+    QWidget* text = log.redMain->viewport();
+    const QPoint inText = text->mapTo(&log, QPoint(30, 5));
+    const auto clickCopy = [&] {
+        QTest::mouseClick(window, Qt::RightButton, Qt::NoModifier, inText);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return log.pmenuRichEdit->isVisible(); }, 2000));
+        QWindow* menu = log.pmenuRichEdit->windowHandle();
+        EXPECT_NE(menu, nullptr);
+        const bool enabled = log.miCopy->isEnabled();
+        if (menu != nullptr) {
+            QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
+                              log.pmenuRichEdit->actionGeometry(log.miCopy).center());
+        }
+        log.pmenuRichEdit->hide();
+        QApplication::processEvents();
+        return enabled;
+    };
+
+    QApplication::clipboard()->setText("kept");
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, inText);  // no selection
+    ASSERT_FALSE(log.redMain->textCursor().hasSelection());
+    EXPECT_FALSE(clickCopy()) << "Copy offered with nothing selected";
+    EXPECT_EQ(QApplication::clipboard()->text(), "kept");
+    QTest::keyClick(window, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "kept");
+
+    Select(0, 6);
+    EXPECT_TRUE(clickCopy());
+    EXPECT_EQ(QApplication::clipboard()->text(), "line 1");
 }
 
 TEST_F(LogWindowTest, TextUsesAFixedPitchFont) {

@@ -82,6 +82,44 @@ TEST(ProfileFile, WriteThroughALinkUpdatesItsTarget) {
     EXPECT_EQ(ReadFile(target), "[S]\nk=2\n");
 }
 
+// A dotfile link made before its target exists: the first write creates the target and
+// the link stays, relative or absolute, through a chain of links too. A link that can
+// lead nowhere (a loop, a missing folder) fails and is left as it was.
+TEST(ProfileFile, DanglingLinkIsWrittenThroughToItsTarget) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "dotfiles");
+    struct Case {
+        const char* name;
+        std::string link;
+        std::string points;  // what the (first) link names
+        std::string second;  // a second link in the chain, or empty
+        std::string target;  // the file that must receive the value, or empty: failure
+    };
+    const Case cases[] = {
+        {"relative", dir / "a.ini", "dotfiles/a.ini", "", dir / "dotfiles/a.ini"},
+        {"absolute", dir / "b.ini", dir / "dotfiles/b.ini", "", dir / "dotfiles/b.ini"},
+        {"chain", dir / "c.ini", "c2.ini", dir / "c2.ini", dir / "dotfiles/c.ini"},
+        {"missing folder", dir / "d.ini", "nowhere/d.ini", "", ""},
+        {"loop", dir / "e.ini", "e.ini", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(::symlink(c.points.c_str(), c.link.c_str()), 0);
+        if (!c.second.empty()) {
+            ASSERT_EQ(::symlink("dotfiles/c.ini", c.second.c_str()), 0);
+        }
+        EXPECT_EQ(WriteProfileString(c.link, "S", "k", "v"), !c.target.empty());
+        EXPECT_TRUE(std::filesystem::is_symlink(c.link));
+        if (!c.target.empty()) {
+            EXPECT_EQ(ReadFile(c.target), "[S]\nk=v\n");
+            EXPECT_TRUE(WriteProfileString(c.link, "S", "k", "w"));
+            EXPECT_EQ(ReadFile(c.target), "[S]\nk=w\n");
+            EXPECT_TRUE(std::filesystem::is_symlink(c.link));
+        }
+    }
+    EXPECT_EQ(StrayFiles(dir.path(), "dotfiles"), 6);  // the links, nothing else
+}
+
 TEST(ProfileFile, DirectoryInPlaceOfTheFile) {
     TempDir dir;
     const std::string path = dir / "a.ini";

@@ -136,9 +136,10 @@ TEST(ProfileTextUpdate, Table) {
         {"first key wins", "[S]\nk=1\nk=2\n", "S", "k", "9", "[S]\nk=9\nk=2\n"},
         {"comment is not the key", "[S]\n;k=1\n", "S", "k", "9", "[S]\nk=9\n;k=1\n"},
         {"names trimmed", "", " S ", " k ", "v", "[S]\nk=v\n"},
-        {"value cut at lf", "[S]\nk=1\n", "S", "k", "a\n[X]\nb=c", "[S]\nk=a\n"},
-        {"value cut at cr", "", "S", "k", "a\rb", "[S]\nk=a\n"},
-        {"value cut at nul", "", "S", "k", "a\0b"s, "[S]\nk=a\n"},
+        {"blank at the end quoted", "[S]\nk=1\n", "S", "k", "cache ", "[S]\nk=\"cache \"\n"},
+        {"blank at the start quoted", "", "S", "k", "\tx", "[S]\nk=\"\tx\"\n"},
+        {"quoted value quoted again", "", "S", "k", "'x'", "[S]\nk=\"'x'\"\n"},
+        {"inner blanks and one quote as they are", "", "S", "k", "a b\"", "[S]\nk=a b\"\n"},
         {"nul bytes elsewhere kept", "\0\n[S]\nk=1\n\0"s, "S", "k", "2", "\0\n[S]\nk=2\n\0"s},
         {"bom kept", "\xEF\xBB\xBF[S]\nk=1\n", "S", "k", "2", "\xEF\xBB\xBF[S]\nk=2\n"},
     };
@@ -159,6 +160,34 @@ TEST(ProfileTextUpdate, RefusesNamesThatWouldBreakTheFile) {
         std::string text = "[S]\nk=1\n";
         EXPECT_FALSE(SetProfileValue(text, section, key, "v")) << section << "/" << key;
         EXPECT_EQ(text, "[S]\nk=1\n");
+    }
+}
+
+// A value no line can hold is refused, and the text keeps the old value.
+TEST(ProfileTextUpdate, RefusesValuesWithALineBreakOrNul) {
+    for (const std::string& value : {"a\n[X]\nb=c"s, "a\rb"s, "a\0b"s, "\n"s, "end\r\n"s}) {
+        std::string text = "[S]\nk=1\n";
+        EXPECT_FALSE(SetProfileValue(text, "S", "k", value)) << testing::PrintToString(value);
+        EXPECT_EQ(text, "[S]\nk=1\n");
+    }
+}
+
+// Whatever blanks and quotes a value has at its ends, it reads back as it was.
+TEST(ProfileTextUpdate, BlanksAndQuotesAtTheEndsReadBack) {
+    const std::string ends[] = {"", " ", "\t", "\"", "'", " \"", "\x1a"};
+    for (const std::string& front : ends) {
+        for (const std::string& back : ends) {
+            for (const std::string& middle : {""s, "x"s, "a b"s, "\""s}) {
+                const std::string value = front + middle + back;
+                std::string text = "[S]\nk=1\nj=2\n";
+                ASSERT_TRUE(SetProfileValue(text, "S", "k", value));
+                std::string read;
+                ASSERT_TRUE(FindProfileValue(text, "S", "k", &read));
+                EXPECT_EQ(read, value) << testing::PrintToString(text);
+                ASSERT_TRUE(FindProfileValue(text, "S", "j", &read));
+                EXPECT_EQ(read, "2");
+            }
+        }
     }
 }
 

@@ -3,29 +3,24 @@
 #include <string>
 #include <vector>
 
-#include "player/ThreadMplayerControl.h"
+#include "player/OutputLines.h"
 
 namespace {
 
 // Feeds the reads one after another as the reader does and returns the lines it would
-// log (the non-empty ones) and what is left over.
+// log and what is left over.
 struct Cut {
     std::vector<std::string> logged;
     std::string left;
 };
 
-Cut CutReads(const std::vector<std::string>& reads) {
+Cut CutReads(const std::vector<std::string>& reads, std::size_t maxLength = 1000) {
     Cut cut;
-    std::string line;
-    char last = 0;
+    OutputLines lines(maxLength);
     for (const std::string& read : reads) {
-        cut.left += read;
-        while (ThreadMplayerControl::ExtractLine(line, cut.left, last)) {
-            if (!line.empty()) {
-                cut.logged.push_back(line);
-            }
-        }
+        lines.Feed(read, [&](const std::string& line) { cut.logged.push_back(line); });
     }
+    cut.left = lines.Unfinished();
     return cut;
 }
 
@@ -37,6 +32,7 @@ struct Case {
 };
 
 TEST(ExtractLine, CutsLinesAcrossReads) {
+    using namespace std::string_literals;
     const Case cases[] = {
         {"crlf and lf in one read", {"abc\r\ndef\n"}, {"abc", "def"}, ""},
         {"crlf split between reads", {"abc\r", "\ndef\n"}, {"abc", "def"}, ""},
@@ -52,6 +48,13 @@ TEST(ExtractLine, CutsLinesAcrossReads) {
         {"leading lf at the very start", {"\nx\n"}, {"x"}, ""},
         {"crlf split, then another split", {"a\r", "\nb\r", "\n"}, {"a", "b"}, ""},
         {"cr then text then lf", {"one\rtwo\nthree"}, {"one", "two"}, "three"},
+        {"nul inside a line", {"a\0b\n"s}, {"ab"}, ""},
+        {"nul before the break and the next line", {"a\0\nb\n"s}, {"a", "b"}, ""},
+        {"text after a nul in the same read", {"a\0b\0c"s, "d\n"}, {"abcd"}, ""},
+        {"nul between cr and lf", {"a\r\0\nb\n"s}, {"a", "b"}, ""},
+        {"nul at the start of the next read after cr", {"a\r", "\0\nb\n"s}, {"a", "b"}, ""},
+        {"only nuls", {"\0\0"s, "\0\n"s}, {}, ""},
+        {"nul then text after cr starts a line", {"a\r\0b\n"s}, {"a", "b"}, ""},
     };
     for (const Case& c : cases) {
         const Cut cut = CutReads(c.reads);
@@ -60,28 +63,58 @@ TEST(ExtractLine, CutsLinesAcrossReads) {
     }
 }
 
+TEST(ExtractLine, LongLinesKeepTheirStartOnly) {
+    const Case cases[] = {
+        {"exactly the limit", {"12345\n"}, {"12345"}, ""},
+        {"one over", {"123456\n"}, {"12345"}, ""},
+        {"over across reads", {"123", "456", "789\nab\n"}, {"12345", "ab"}, ""},
+        {"unfinished keeps the limit", {"1234567890"}, {}, "12345"},
+        {"cr lf after a cut line", {"1234567\r", "\nx\r"}, {"12345", "x"}, ""},
+    };
+    for (const Case& c : cases) {
+        const Cut cut = CutReads(c.reads, 5);
+        EXPECT_EQ(cut.logged, c.logged) << c.name;
+        EXPECT_EQ(cut.left, c.left) << c.name;
+    }
+}
+
 TEST(ExtractLine, LastTerminatorAndLineAfterEachCut) {
-    std::string pending = "a\r";
-    std::string line = "stale";
-    char last = 0;
-    EXPECT_TRUE(ThreadMplayerControl::ExtractLine(line, pending, last));
-    EXPECT_EQ(line, "a");
-    EXPECT_EQ(last, '\r');
-    EXPECT_FALSE(ThreadMplayerControl::ExtractLine(line, pending, last));
-    EXPECT_EQ(line, "a") << "nothing changes without a complete line";
+    OutputLines lines(1000);
+    std::vector<std::string> got;
+    const auto sink = [&](const std::string& line) { got.push_back(line); };
+    lines.Feed("a\r", sink);
+    EXPECT_EQ(got, std::vector<std::string>{"a"});
+    EXPECT_EQ(lines.Unfinished(), "");
 
-    pending = "\nb";
-    EXPECT_TRUE(ThreadMplayerControl::ExtractLine(line, pending, last));
-    EXPECT_EQ(line, "");
-    EXPECT_EQ(last, '\n');
-    EXPECT_EQ(pending, "b");
+    // The LF that completes the pair ends nothing; the text after it starts the next line.
+    lines.Feed("\nb", sink);
+    EXPECT_EQ(got, std::vector<std::string>{"a"});
+    EXPECT_EQ(lines.Unfinished(), "b");
 
-    // A leading LF after an LF-ended line is an ordinary empty line.
-    pending = "\n";
-    EXPECT_TRUE(ThreadMplayerControl::ExtractLine(line, pending, last));
-    EXPECT_EQ(line, "");
-    EXPECT_EQ(last, '\n');
-    EXPECT_EQ(pending, "");
+    // A leading LF after an LF-ended line ends an empty line, which is not handed out.
+    lines.Feed("\n", sink);
+    lines.Feed("\n", sink);
+    EXPECT_EQ(got, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(lines.Unfinished(), "");
+}
+
+// 200 MB without a break, read by read as the reader gets it: the unfinished line never
+// holds more than the limit (the old cutter kept it all and searched it on every read).
+TEST(ExtractLine, EndlessLineStaysWithinItsLimit) {
+    OutputLines lines(998);
+    const std::string read(32768, 'x');
+    int logged = 0;
+    for (int i = 0; i < 6400; ++i) {
+        lines.Feed(read, [&](const std::string&) { ++logged; });
+        ASSERT_EQ(lines.Unfinished().size(), 998u);
+    }
+    EXPECT_LE(lines.Unfinished().capacity(), 2 * 998u);
+    lines.Feed("\n", [&](const std::string& line) {
+        ++logged;
+        EXPECT_EQ(line, std::string(998, 'x'));
+    });
+    EXPECT_EQ(logged, 1);
+    EXPECT_EQ(lines.Unfinished(), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ProcessMemory.h"
 #include "player/Mplayer.h"
 #include "support/EngineHarness.h"
 #include "support/FakePlayerRecord.h"
@@ -225,8 +227,44 @@ TEST_F(PlayerTest, OutputIsCutIntoLinesAndLoggedVerbatimInOrder) {
                                                "def",
                                                "to stderr",
                                                "half a line",
-                                               "abx"};
+                                               "abcut off",
+                                               "x"};
     EXPECT_EQ(log.Lines(), expected);
+}
+
+// A NUL ends nothing: it is dropped, and everything around it arrives on its own line,
+// wherever the reads happen to split the output.
+TEST_F(PlayerTest, NulBytesAreDroppedAndTheRestKept) {
+    const std::string script = Script("nul",
+                                      "out \\0a\\0b\\0\\n\\0c\\0\\0d\\r\\0\\n\n"
+                                      "out e\\0\n"
+                                      "sleep 100\n"
+                                      "out \\0f\\n\\0\\0\\n\n"
+                                      "out \\0\\0\\0\\n\n"
+                                      "out g\\r\\0\n"
+                                      "sleep 100\n"
+                                      "out \\0\\nh\\n\n"
+                                      "end\n");
+    ASSERT_EQ(player.Play(script), 0);
+    WaitForEnd(1);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ab", "cd", "ef", "g", "h"}));
+}
+
+// A player that never ends its line: what the log can show of it is kept, the rest is
+// passed over as it arrives, so time and memory stay linear and bounded, and the lines
+// after it are logged as usual.
+TEST_F(PlayerTest, LineWithoutABreakKeepsOnlyWhatTheLogShows) {
+    const std::string script = Script("unbroken", "unbroken 209715200\nout \\nafter\\n\nend\n");
+    const std::uint64_t peakBefore = platform::CurrentProcessMemory().peakResidentKb;
+    ASSERT_EQ(player.Play(script), 0);
+    WaitForEnd(1);
+    const std::uint64_t peakAfter = platform::CurrentProcessMemory().peakResidentKb;
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines[0].size(), CLog::kMaxMessageLength);
+    EXPECT_EQ(lines[0].substr(0, 12), "012345678901");
+    EXPECT_EQ(lines[1], "after");
+    EXPECT_LT(peakAfter - peakBefore, 64u * 1024) << "kB more at the peak";
 }
 
 TEST_F(PlayerTest, TenMegabyteBurstArrivesCompleteAndInOrder) {
@@ -327,6 +365,46 @@ TEST_F(PlayerTest, WritingToAPlayerThatHasGoneFailsWithoutSigpipe) {
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
     EXPECT_EQ(stops, 0);
+}
+
+// A stopped player (or one blocked opening a fifo) reads nothing: the slave lines fill the
+// pipe. The user interface thread must never wait for room: lines that do not fit at once
+// are dropped whole (-2), the lines before them arrive intact, and the close still ends
+// the player within its bound.
+TEST_F(PlayerTest, PlayerThatStopsReadingNeverBlocksTheWriter) {
+    const std::string script = Script("deaf", "out ready\\n\nwait-line first\nstop-reading\n");
+    ASSERT_EQ(player.Play(script), 0);
+    ASSERT_TRUE(ui.PumpUntil([&] { return log.Contains("ready"); }));
+    ASSERT_EQ(player.SendCommand("first"), 0);
+    ASSERT_TRUE(ui.PumpUntil([&] { return ReadFile(script + ".stdin") == "first\n"; }));
+
+    // On a thread of its own so that a blocking write fails the test instead of hanging
+    // it; the write comes free when the player is ended below.
+    std::atomic<bool> done{false};
+    int written = 0, dropped = 0, other = 0;
+    std::thread wheel([&] {
+        for (int step = 0; step < 8000; ++step) {
+            const int result = player.ChangeVolume(step % 2 == 0 ? 1 : -1);
+            (result == 0 ? written : result == -2 ? dropped : other) += 1;
+        }
+        done = true;
+    });
+    const bool finished = ui.PumpUntil([&] { return done.load(); }, 20s);
+    EXPECT_TRUE(finished) << "a slave line blocked the caller";
+    if (!finished) {
+        platform::SignalLiveChildren(true);  // frees the writer, or the test would hang
+        wheel.join();
+    }
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(player.Shutdown(1s));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 4s);
+    if (wheel.joinable()) {
+        wheel.join();
+    }
+    EXPECT_GT(written, 0);
+    EXPECT_GT(dropped, 0) << "a pipe holds far fewer than 8000 lines";
+    EXPECT_EQ(other, 0);
+    EXPECT_TRUE(testsupport::ChildProcesses().empty());
 }
 
 TEST_F(PlayerTest, ShutdownEndsEveryPlayerWithinItsBound) {

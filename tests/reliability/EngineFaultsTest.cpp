@@ -1,5 +1,6 @@
 // The player engine under faults of the player and with cache trees full of awkward
 // names: every file the scanner lists must reach the player as exactly the bytes listed.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +106,42 @@ TEST_F(EngineFaults, HelperLeftByThePlayerGoesWithIt) {
     const std::size_t paren = stat.rfind(')');
     EXPECT_TRUE(paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0)
         << "the helper outlived the player: " << stat;
+}
+
+// True while `pid` runs (a zombie has ended: it only waits for whoever adopted it).
+bool Alive(pid_t pid) {
+    const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t paren = stat.rfind(')');
+    return paren != std::string::npos && stat.compare(paren, 3, ") Z") != 0;
+}
+
+// A helper that ignores SIGTERM keeps the player's output pipe open: the reader would
+// wait for the end of that pipe for ever. After a bounded wait what is left of the
+// player's group gets SIGKILL, at a stop as at the program's end.
+TEST_F(EngineFaults, HelperIgnoringSigtermIsKilledAfterTheBoundedWait) {
+    for (const bool shutdown : {false, true}) {
+        SCOPED_TRACE(shutdown ? "shutdown" : "stop");
+        const std::string name = shutdown ? "shutdown" : "stop";
+        const std::string script = dir / name;
+        testsupport::WriteFile(script, "spawn-stubborn-sleeper\nout ready " + name + "\\n\n");
+        ASSERT_EQ(player.Play(script), 0);
+        ASSERT_TRUE(ui.PumpUntil([&] { return log.Contains("ready " + name); }));
+        const pid_t helper = std::stoi(testsupport::ReadFile(script + ".sleeper"));
+        ASSERT_GT(helper, 0);
+        if (shutdown) {
+            EXPECT_TRUE(player.Shutdown(3s));
+            EXPECT_EQ(platform::LiveThreadCount(), 0);
+        } else {
+            ASSERT_EQ(player.Stop(true), 0);
+            ExpectStops(1);
+        }
+        // SIGKILL has been sent by now; the helper may take a moment to finish dying.
+        const bool alive = !ui.PumpUntil([&] { return !Alive(helper); }, 2s);
+        EXPECT_FALSE(alive) << "the helper outlived the player";
+        if (alive) {
+            ::kill(helper, SIGKILL);  // not left to outlive the test
+        }
+    }
 }
 
 // Creates `path` (and its folders) as a stand-in script that ends by itself.

@@ -10,9 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <cstdint>
 #include <functional>
@@ -90,6 +93,79 @@ TEST_F(FormSettingsTest, HasItsPagesAndTexts) {
     EXPECT_EQ(dialog.chbOperaUseOnlyG_XXXX->text(), "Scan only g_xxxx subdirectories (Opera 11)");
     EXPECT_GE(dialog.width(), 341);
     EXPECT_GE(dialog.height(), 251);
+}
+
+// The Logging page's tab is hidden, so no gesture may reach the page: the wheel over the
+// tabs, the arrow keys on the focused tab bar, Ctrl+Tab and Ctrl+Shift+Tab in a page.
+TEST_F(FormSettingsTest, HiddenLoggingPageCannotBeReached) {
+    Settings record = Sample();
+    Open(record);
+    QTabWidget* pages = dialog.pcGeneral;
+    QTabBar* tabs = pages->tabBar();
+    QWindow* window = dialog.windowHandle();
+    ASSERT_NE(window, nullptr);
+    const auto wheel = [&](int delta) {
+        const QPointF at = tabs->mapTo(&dialog, QPointF(tabs->tabRect(0).center()));
+        // To the window, which finds the widget under the pointer as for the system's wheel.
+        QWheelEvent event(at, dialog.mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(window, &event);
+        QApplication::processEvents();
+    };
+    const auto key = [&](Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window, k, modifiers);
+        QApplication::processEvents();
+    };
+    const auto focusInPage = [&] {
+        for (QWidget* child : pages->currentWidget()->findChildren<QWidget*>()) {
+            if ((child->focusPolicy() & Qt::TabFocus) != 0) {
+                child->setFocus();
+                return;
+            }
+        }
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> gesture;
+    };
+    const Step steps[] = {
+        {"wheel towards the next tab", [&] { wheel(-120); }},
+        {"wheel towards the previous tab", [&] { wheel(120); }},
+        {"right arrow on the tab bar",
+         [&] {
+             tabs->setFocus();
+             key(Qt::Key_Right);
+         }},
+        {"left arrow on the tab bar",
+         [&] {
+             tabs->setFocus();
+             key(Qt::Key_Left);
+         }},
+        {"ctrl+tab in a page",
+         [&] {
+             focusInPage();
+             key(Qt::Key_Tab, Qt::ControlModifier);
+         }},
+        {"ctrl+shift+tab in a page",
+         [&] {
+             focusInPage();
+             key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+         }},
+    };
+    // From each page the user can be on, each gesture once: Logging is never current.
+    for (QWidget* from : {dialog.TabSheet1, dialog.tsMplayer, dialog.tsOpera}) {
+        for (const Step& step : steps) {
+            pages->setCurrentWidget(from);
+            step.gesture();
+            EXPECT_NE(pages->currentWidget(), dialog.pcLogging)
+                << step.name << " from " << pages->tabText(pages->indexOf(from)).toStdString();
+        }
+    }
+    // The gestures do work: the other pages are reached.
+    pages->setCurrentWidget(dialog.TabSheet1);
+    tabs->setFocus();
+    key(Qt::Key_Right);
+    EXPECT_EQ(pages->currentWidget(), dialog.tsMplayer);
 }
 
 TEST_F(FormSettingsTest, ShowingLoadsTheControls) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,14 +209,69 @@ TEST_F(SettingsTest, WriteKeepsForeignSectionsCommentsAndLineEnds) {
     }
 }
 
+// A text with a line break cannot be held by one line: it is refused, the key keeps what
+// the file held (cutting it would save a different folder), the other keys are written.
 TEST_F(SettingsTest, AValueCannotBreakTheFile) {
+    WriteFile(path, "[Opera]\nCacheDir=/old/cache\n");
     Settings s;
+    s.appWidth = 500;
     s.Opera.cacheDir = "/tmp/x\n[frmMain]\nAppWidth=9999";
-    ASSERT_TRUE(s.Write(path));
+    EXPECT_FALSE(s.Write(path));
     Settings read;
     ASSERT_TRUE(read.Read(path));
-    EXPECT_EQ(read.Opera.cacheDir, "/tmp/x");
-    EXPECT_EQ(read.appWidth, 350);
+    EXPECT_EQ(read.Opera.cacheDir, "/old/cache");
+    EXPECT_EQ(read.appWidth, 500);
+
+    s.Opera.cacheDir = "/tmp/y\r";
+    s.Mplayer.instance = "/usr/bin/mplayer\n";
+    EXPECT_FALSE(s.Write(path));
+    ASSERT_TRUE(read.Read(path));
+    EXPECT_EQ(read.Opera.cacheDir, "/old/cache");
+    EXPECT_EQ(read.Mplayer.instance, "") << "what the first write stored";
+}
+
+// Texts whose ends the reader would change (blanks, a pair of quotes) come back exactly.
+TEST_F(SettingsTest, TextsWithBlankOrQuotedEndsRoundTrip) {
+    for (const std::string folder : {"cache ", " cache", "\tcache\t", "\"cache\"", "'c'", "\"",
+                                     " \"a b\" ", "a \"b\"", "plain"}) {
+        Settings s;
+        s.Opera.cacheDir = folder;
+        s.Mplayer.instance = folder + " ";
+        ASSERT_TRUE(s.Write(path)) << folder;
+        Settings read;
+        ASSERT_TRUE(read.Read(path));
+        EXPECT_EQ(read.Opera.cacheDir, folder);
+        EXPECT_EQ(read.Mplayer.instance, folder + " ");
+    }
+}
+
+// The record goes to disk as one replacement of the file, not one per key: a reader never
+// meets half a record, and a large file is not rewritten thirteen times.
+TEST_F(SettingsTest, WholeRecordIsOneReplacement) {
+    WriteFile(path, "[Other]\nkept=1\n");
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    ASSERT_TRUE(Sample().Write(path));
+
+    int replacements = 0;
+    alignas(struct inotify_event) char events[64 * 1024];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const struct inotify_event*>(at);
+            if ((event->mask & IN_MOVED_TO) != 0 && event->len > 0 &&
+                std::string(event->name) == "reelvault.ini") {
+                ++replacements;
+            }
+            at += sizeof(struct inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(replacements, 1);
+    EXPECT_EQ(ValueOf(ReadFile(path), {"Other", "kept"}), "1");
+    Settings read;
+    ASSERT_TRUE(read.Read(path));
+    EXPECT_EQ(read, Sample());
 }
 
 TEST_F(SettingsTest, BadFilesGiveDefaults) {
