@@ -7,7 +7,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Debian packages the build, the program and the tests need.
 RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev libx11-dev)
 RV_RUN_PACKAGES=(mplayer xdg-utils libqt6svg6)
-RV_TEST_PACKAGES=(xvfb xauth locales dbus dbus-daemon xdotool desktop-file-utils openbox)
+# The browser cache tests make real caches with Debian's browsers and media from ffmpeg.
+RV_TEST_PACKAGES=(xvfb xauth locales dbus dbus-daemon xdotool desktop-file-utils openbox
+    chromium firefox-esr python3 ffmpeg)
 # The fuzz targets are built with clang and its libFuzzer runtime.
 RV_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
