@@ -115,10 +115,14 @@ with open(sys.argv[1], "w") as f:
 EOF
 
 # PATH CONTENT_TYPE MODE KIND
+# Only videos that play from their first byte on are served in ranges: the player of an
+# MP4 whose index is at the end asks for the end before the first answer is complete,
+# and Chromium then drops the whole entry now and then, which would make the caches
+# differ from run to run.
 cat >"$work/plan.txt" <<'EOF'
 moov-first.mp4 video/mp4 range video
-moov-last.mp4 video/mp4 range video
-clip.webm video/webm whole video
+moov-last.mp4 video/mp4 whole video
+clip.webm video/webm range video
 big-moov-first.mp4 video/mp4 range video
 big-moov-last.mp4 video/mp4 whole video
 big.webm video/webm whole video
