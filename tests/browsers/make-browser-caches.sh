@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Makes real browser caches to test the cache readers on: a few small videos (MP4 with its
-# index first and last, WebM; two of them a few MB) and two large files that are not
-# video, served from 127.0.0.1 by serve.py to a page of <video> elements that Debian's
+# Makes real browser caches to test the cache readers on: a few videos (MP4 with its
+# index first and last, WebM; each above the program's default minimal size of 300 kB,
+# three of them a few MB) and two files of that size that are not video, served from 127.0.0.1 by serve.py to a page of <video> elements that Debian's
 # Chromium and Firefox ESR load headless. Some videos answer Range requests with 206
 # (Chromium stores them in pieces, `_s`), the others always with 200 and the whole file.
 #
@@ -91,11 +91,11 @@ tone() { echo "sine=frequency=$1:sample_rate=44100"; }
 x264=(-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -b:a 64k)
 vp8=(-c:v libvpx -deadline realtime -cpu-used 8 -c:a libopus -b:a 48k)
 "${enc[@]}" -f lavfi -i "$(src testsrc 160x120)" -f lavfi -i "$(tone 440)" -t 3 \
-    "${x264[@]}" -crf 30 -movflags +faststart "$site/moov-first.mp4"
+    "${x264[@]}" -crf 20 -movflags +faststart "$site/moov-first.mp4"
 "${enc[@]}" -f lavfi -i "$(src testsrc2 160x120)" -f lavfi -i "$(tone 550)" -t 3 \
-    "${x264[@]}" -crf 30 "$site/moov-last.mp4"
+    "${x264[@]}" -crf 22 "$site/moov-last.mp4"
 "${enc[@]}" -f lavfi -i "$(src smptebars 160x120)" -f lavfi -i "$(tone 660)" -t 3 \
-    "${vp8[@]}" -b:v 300k "$site/clip.webm"
+    "${vp8[@]}" -b:v 1M "$site/clip.webm"
 "${enc[@]}" -f lavfi -i "$(src testsrc 320x240)" -f lavfi -i "$(tone 330)" -t 4 \
     "${x264[@]}" -crf 18 "$site/big-moov-last.mp4"
 "${enc[@]}" -i "$site/big-moov-last.mp4" -c copy -movflags +faststart "$site/big-moov-first.mp4"
@@ -103,14 +103,14 @@ vp8=(-c:v libvpx -deadline realtime -cpu-used 8 -c:a libopus -b:a 48k)
     "${vp8[@]}" -b:v 5M "$site/big.webm"
 "${enc[@]}" -f lavfi -i "$(src testsrc2 320x240)" -f lavfi -i "$(tone 880)" -t 4 \
     "${vp8[@]}" -b:v 2M "$site/partial.webm"
-"${enc[@]}" -f lavfi -i "nullsrc=size=400x400,geq=random(1)*255:128:128" -frames:v 1 \
+"${enc[@]}" -f lavfi -i "testsrc=size=480x360,noise=alls=100:allf=u" -frames:v 1 \
     -pix_fmt rgb24 "$site/photo.png"
 python3 - "$site/app.js" <<'EOF'
 import random, sys
 random.seed(11)
 with open(sys.argv[1], "w") as f:
     f.write("// large enough to pass any minimal size\n")
-    for n in range(4000):
+    for n in range(5000):
         f.write("var v%d = '%s';\n" % (n, "".join(random.choice("abcdef") for _ in range(70))))
 EOF
 
