@@ -6,6 +6,9 @@ Chromium's pieces, or a beginning of it in Firefox), and nothing else in the cac
 video. This proves the fixture itself, independently of the program's readers.
 
 Usage: check-caches.py OUTDIR [--dump]
+       check-caches.py OUTDIR --files CACHE URL_PATH
+The second form prints the names of the files of one entry of CACHE ("chromium",
+"chromium-open" or "firefox"), one a line, relative to the cache folder.
 """
 import os
 import struct
@@ -203,8 +206,27 @@ def check_stalled(cache, url_path, entry, content, sent):
             fail(f"{cache}: the stalled {url_path} is not marked partial")
 
 
+def entry_files(out, cache, url_path):
+    if cache == "firefox":
+        entries = read_firefox(os.path.join(out, "firefox", "cache2"))
+        names = lambda e: ["entries/" + e["file"]]
+    else:
+        folder = os.path.join(out, cache, "Cache_Data")
+        entries = read_chromium(folder)
+        names = lambda e: [n for n in (e["file"], e["file"][:-2] + "_s")
+                           if os.path.exists(os.path.join(folder, n))]
+    for url, entry in entries.items():
+        if url.endswith("://" + url.split("://")[-1].split("/")[0] + url_path):
+            print("\n".join(names(entry)))
+            return 0
+    print(f"no entry for {url_path} in {cache}", file=sys.stderr)
+    return 1
+
+
 def main():
     out = sys.argv[1]
+    if len(sys.argv) == 5 and sys.argv[2] == "--files":
+        return entry_files(out, sys.argv[3], sys.argv[4])
     dump = "--dump" in sys.argv
     manifest = []
     with open(os.path.join(out, "manifest.tsv")) as f:

@@ -1,0 +1,248 @@
+// The program pointed at caches that Debian's Chromium and Firefox ESR wrote (made by
+// make-browser-caches.sh): it lists exactly the videos the page loaded, and for each of
+// them the stand-in player receives arguments from which the served bytes read back
+// exactly: at the `-sb` offset of a Chromium entry file, from a Firefox entry file as it
+// is, or from the file a pieced entry was rebuilt into.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/FormMain.h"
+#include "app/ProgramWindows.h"
+#include "app/QtSynchronize.h"
+#include "app/ScreenSizeProvider.h"
+#include "browser/CachedFilesModel.h"
+#include "browser/FormMediaBrowser.h"
+#include "platform/Thread.h"
+#include "support/EngineHarness.h"
+#include "support/FakePlayerRecord.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+const std::string kFixture = REELVAULT_BROWSER_CACHES;
+
+// One file the page loaded, as make-browser-caches.sh served it.
+struct Served {
+    std::string urlPath;  // "/name.mp4"
+    std::string contentType;
+    std::string bytes;  // the whole file
+    std::string mode;   // "range" (206), "whole" (200) or "stall" (half, then dropped)
+    bool video = false;
+    std::uint64_t sentToChromium = 0;  // the most bytes one answer sent
+    std::uint64_t sentToFirefox = 0;
+};
+
+std::vector<Served> ReadManifest() {
+    std::vector<Served> files;
+    std::ifstream manifest(kFixture + "/manifest.tsv");
+    for (std::string line; std::getline(manifest, line);) {
+        std::istringstream fields(line);
+        std::string path, size, kind;
+        Served s;
+        std::getline(fields, path, '\t');
+        std::getline(fields, s.urlPath, '\t');
+        std::getline(fields, s.contentType, '\t');
+        std::getline(fields, size, '\t');
+        std::getline(fields, s.mode, '\t');
+        std::getline(fields, kind, '\t');
+        s.bytes = ReadFile(kFixture + "/" + path);
+        s.video = kind == "video";
+        files.push_back(std::move(s));
+    }
+    std::ifstream log(kFixture + "/served.log");
+    for (std::string browser, path, status, start, end, sent;
+         log >> browser >> path >> status >> start >> end >> sent;) {
+        for (Served& s : files) {
+            if (s.urlPath == path) {
+                std::uint64_t& most = browser == "firefox" ? s.sentToFirefox : s.sentToChromium;
+                most = std::max<std::uint64_t>(most, std::stoull(sent));
+            }
+        }
+    }
+    return files;
+}
+
+struct CacheCase {
+    const char* name;    // the folder make-browser-caches.sh made
+    const char* folder;  // what CacheDir names, below it
+    bool firefox;
+    bool open;  // copied while the browser ran
+};
+
+void PrintTo(const CacheCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string PathOf(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    return slash == std::string::npos ? url : url.substr(slash);
+}
+
+class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
+  protected:
+    testsupport::TempDir dir;
+    std::string cache;
+    std::vector<Served> files;
+
+    void SetUp() override {
+        if (!fs::exists(kFixture + "/stamp")) {
+            GTEST_SKIP() << "no browser caches in " << kFixture << " (a browser missing?)";
+        }
+        files = ReadManifest();
+        ASSERT_FALSE(files.empty());
+        // Rebuilt bodies go to a private folder of this test's own.
+        ::setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
+        fs::create_directories(dir / "runtime");
+        fs::permissions(dir / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        // A copy: the stand-in player leaves its record beside the file it is given.
+        fs::copy(kFixture + "/" + GetParam().name, dir / "cache", fs::copy_options::recursive);
+        cache = dir / "cache/" + GetParam().folder;
+
+        QApplication::setApplicationName("Reelvault");
+        QApplication::setQuitOnLastWindowClosed(false);
+        InstallScreenSizeProvider();
+        InstallQtSynchronize();
+        QCursor::setPos(0, 0);
+        WriteFile(dir / "reelvault.ini",
+                  "[frmMain]\nAppWidth=900\nAppHeight=600\nAppPositionX=0\nAppPositionY=0\n"
+                  "Maximized=0\nAlwaysOnTop=0\n[Logging]\nLogToFile=0\n[Mplayer]\nInstance=" +
+                      std::string(FAKEPLAYER) + "\n[Opera]\nCacheDir=" + cache + "\n");
+        CreateProgramWindows({dir / "reelvault.ini", dir / "reelvault.log"});
+        frmMain->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frmMain));
+    }
+
+    void TearDown() override {
+        if (frmMain != nullptr) {
+            EXPECT_TRUE(DestroyProgramWindows());
+        }
+        EXPECT_TRUE(testsupport::ChildProcesses().empty());
+    }
+
+    std::uint64_t Sent(const Served& s) const {
+        return GetParam().firefox ? s.sentToFirefox : s.sentToChromium;
+    }
+
+    // Every "<file>.argv" the stand-in player has left anywhere in the test's folder.
+    std::vector<std::string> Records() const {
+        std::vector<std::string> found;
+        for (const auto& item : fs::recursive_directory_iterator(dir.path())) {
+            if (item.path().extension() == ".argv") {
+                found.push_back(item.path());
+            }
+        }
+        return found;
+    }
+
+    // Clicks row `row` of the list, then Play; the arguments the player was started with.
+    std::vector<std::string> Play(int row) {
+        QTreeView* view = frmMediaBrowser->lvCachedFiles;
+        const QRect rect = view->visualRect(view->model()->index(row, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseClick(frmMain->btnPlay, Qt::LeftButton);
+        std::vector<std::string> records;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !(records = Records()).empty(); }, 10000));
+        if (records.size() != 1) {
+            ADD_FAILURE() << records.size() << " player records";
+            return {};
+        }
+        const std::vector<std::string> argv = testsupport::SplitZeros(ReadFile(records[0]));
+        fs::remove(records[0]);
+        return argv;
+    }
+
+    void Stop() {
+        QTest::mouseClick(frmMain->btnStop, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([] { return platform::LiveThreadCount() == 0; }, 10000));
+    }
+};
+
+TEST_P(RealCachesTest, ListsExactlyTheVideosAndHandsThePlayerTheirBytes) {
+    frmMediaBrowser->Rescan();
+    const auto& scanner = frmMediaBrowser->scanner;
+    std::map<std::string, int> rowOf;  // URL path -> row
+    for (std::size_t i = 0; i < scanner.entries.size(); ++i) {
+        const cache::Entry entry = scanner.Describe(scanner.entries[i]);
+        const std::string path = PathOf(entry.url);
+        EXPECT_TRUE(rowOf.emplace(path, static_cast<int>(i)).second) << path << " listed twice";
+    }
+
+    for (const Served& s : files) {
+        SCOPED_TRACE(s.urlPath);
+        const auto row = rowOf.find(s.urlPath);
+        if (!s.video) {
+            EXPECT_TRUE(row == rowOf.end()) << "not a video, but listed";
+            continue;
+        }
+        // A download dropped half way is kept while the browser runs; after a clean
+        // close the browser may have let it go.
+        if (s.mode == "stall" && !GetParam().open && row == rowOf.end()) {
+            continue;
+        }
+        ASSERT_TRUE(row != rowOf.end()) << "a video not listed";
+        const cache::Entry entry = scanner.Describe(scanner.entries[row->second]);
+        EXPECT_EQ(entry.contentType, s.contentType);
+        const bool whole = s.mode != "stall";
+        EXPECT_EQ(entry.complete, whole);
+        const std::uint64_t expected = whole ? s.bytes.size() : Sent(s);
+
+        const std::vector<std::string> argv = Play(row->second);
+        ASSERT_GE(argv.size(), 2u);
+        const std::string file = argv.back();
+        std::uint64_t offset = 0;
+        const auto sb = std::find(argv.begin(), argv.end(), "-sb");
+        if (sb != argv.end()) {
+            ASSERT_EQ(sb + 2, argv.end() - 1) << "-sb <offset> is not just before the file";
+            offset = std::stoull(*(sb + 1));
+            EXPECT_FALSE(GetParam().firefox);
+            EXPECT_EQ(file, entry.file);
+        }
+        const std::string bytes = ReadFile(file);
+        ASSERT_GE(bytes.size(), offset + expected);
+        EXPECT_TRUE(bytes.compare(offset, expected, s.bytes, 0, expected) == 0)
+            << "the player does not read the served bytes from " << file << " at " << offset;
+        if (entry.storage == cache::Storage::Pieces) {
+            EXPECT_EQ(bytes.size(), s.bytes.size()) << "a rebuilt body of another length";
+            EXPECT_EQ(sb, argv.end());
+            EXPECT_NE(file, entry.file);
+        }
+        Stop();
+        if (entry.storage == cache::Storage::Pieces) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(file); }, 5000))
+                << "the rebuilt body outlived its playback";
+        }
+    }
+}
+
+std::string CaseName(const ::testing::TestParamInfo<CacheCase>& param) {
+    std::string name = param.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, RealCachesTest,
+                         ::testing::Values(CacheCase{"chromium", "Cache_Data", false, false},
+                                           CacheCase{"chromium-open", "Cache_Data", false, true},
+                                           CacheCase{"firefox", "cache2", true, false}),
+                         CaseName);
+
+}  // namespace
