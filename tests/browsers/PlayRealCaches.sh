@@ -100,10 +100,8 @@ play() {
     rm -rf "$work/run"
     mkdir -p "$work/run"
     cp "$program" "$work/run/reelvault"
-    # Only what the window needs; everything else as a new user has it, but for
-    # AlwaysOnTop: with it on, the player on a bare server is handed a window that is gone
-    # by the time it draws (BadWindow, then the player crashes), whatever the video.
-    printf '[frmMain]\nAppWidth=480\nAppHeight=360\nAppPositionX=20\nAppPositionY=20\nAlwaysOnTop=0\n[Logging]\nLogToFile=1\n[Mplayer]\nInstance=mplayer\n[Opera]\nCacheDir=%s\n' \
+    # Only what the window needs; everything else as a new user has it.
+    printf '[frmMain]\nAppWidth=480\nAppHeight=360\nAppPositionX=20\nAppPositionY=20\n[Logging]\nLogToFile=1\n[Mplayer]\nInstance=mplayer\n[Opera]\nCacheDir=%s\n' \
         "$folder" >"$work/run/reelvault.ini"
     # Rebuilt bodies go to a private folder of this run's own.
     mkdir -p -m 700 "$work/run/runtime"

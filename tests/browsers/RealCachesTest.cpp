@@ -124,7 +124,7 @@ class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
         QCursor::setPos(0, 0);
         WriteFile(dir / "reelvault.ini",
                   "[frmMain]\nAppWidth=900\nAppHeight=600\nAppPositionX=0\nAppPositionY=0\n"
-                  "Maximized=0\nAlwaysOnTop=0\n[Logging]\nLogToFile=0\n[Mplayer]\nInstance=" +
+                  "Maximized=0\n[Logging]\nLogToFile=0\n[Mplayer]\nInstance=" +
                       std::string(FAKEPLAYER) + "\n[Opera]\nCacheDir=" + cache + "\n");
         CreateProgramWindows({dir / "reelvault.ini", dir / "reelvault.log"});
         frmMain->show();
