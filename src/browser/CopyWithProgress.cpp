@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QProgressDialog>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -10,8 +12,12 @@ constexpr int kSteps = 1000;
 
 }  // namespace
 
-platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source,
-                                      const std::string& target) {
+namespace {
+
+// Runs `copy` under a cancellable progress dialog over `parent`.
+platform::CopyResult RunWithProgress(
+    QWidget* parent,
+    const std::function<platform::CopyResult(const platform::CopyProgress&)>& copy) {
     QProgressDialog dialog(QCoreApplication::translate("TfrmMediaBrowser", "Copying file..."),
                            QCoreApplication::translate("TfrmMediaBrowser", "Cancel"), 0, kSteps,
                            parent);
@@ -22,18 +28,54 @@ platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source
     dialog.setAutoClose(false);
     dialog.setValue(0);
 
-    const auto result =
-        platform::CopyFile(source, target, [&dialog](std::int64_t copied, std::int64_t total) {
-            if (total > 0) {
-                const auto step = copied >= total ? kSteps : copied * kSteps / total;
-                dialog.setValue(static_cast<int>(step));
-            }
-            // Until the window-modal dialog shows, the user's input waits: a key or a
-            // double click in the list would start playing in the middle of the copy.
-            QCoreApplication::processEvents(
-                dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-            return !dialog.wasCanceled();
-        });
+    const auto result = copy([&dialog](std::int64_t copied, std::int64_t total) {
+        if (total > 0) {
+            const auto step = copied >= total ? kSteps : copied * kSteps / total;
+            dialog.setValue(static_cast<int>(step));
+        }
+        // Until the window-modal dialog shows, the user's input waits: a key or a
+        // double click in the list would start playing in the middle of the copy.
+        QCoreApplication::processEvents(dialog.isVisible() ? QEventLoop::AllEvents
+                                                           : QEventLoop::ExcludeUserInputEvents);
+        return !dialog.wasCanceled();
+    });
     dialog.close();
     return result;
+}
+
+}  // namespace
+
+platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source,
+                                      const std::string& target) {
+    return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
+        return platform::CopyFile(source, target, progress);
+    });
+}
+
+platform::CopyResult CopyBodyWithProgress(QWidget* parent, const cache::Entry& entry,
+                                          const std::string& target) {
+    if (entry.format == cache::Format::Classic) {
+        return CopyWithProgress(parent, entry.file, target);
+    }
+    // Writing over the entry's own files would destroy what is being read.
+    for (const std::string& own : {entry.file, entry.piecesFile}) {
+        if (!own.empty() && (own == target || platform::IsSameFile(own, target))) {
+            return {platform::CopyStatus::SameFile, {}};
+        }
+    }
+    std::shared_ptr<cache::BodyReader> body = cache::OpenBody(entry);
+    if (!body) {
+        return {platform::CopyStatus::Failed,
+                QCoreApplication::translate("TfrmMediaBrowser",
+                                            "The cached entry has changed or is gone.")
+                    .toLocal8Bit()
+                    .toStdString()};
+    }
+    return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
+        return platform::CopyToFile(
+            [&body](std::uint64_t offset, void* buffer, std::size_t length) {
+                return body->ReadAt(offset, buffer, length);
+            },
+            static_cast<std::int64_t>(body->Size()), target, progress);
+    });
 }

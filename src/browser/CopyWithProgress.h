@@ -3,6 +3,7 @@
 #include <QString>
 #include <string>
 
+#include "cache/CacheEntry.h"
 #include "platform/FileCopy.h"
 
 class QWidget;
@@ -14,3 +15,8 @@ class QWidget;
 // dialog shows if it takes long, and a cancel then takes effect when the flush is done).
 platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source,
                                       const std::string& target);
+
+// Saves the body of a cached entry to `target`: its exact bytes, wherever they lie in the
+// entry's files, pieces joined. A classic entry is a plain file copy.
+platform::CopyResult CopyBodyWithProgress(QWidget* parent, const cache::Entry& entry,
+                                          const std::string& target);

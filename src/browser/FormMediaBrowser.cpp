@@ -19,6 +19,7 @@
 #include "browser/CachedFilesModel.h"
 #include "browser/CopyWithProgress.h"
 #include "browser/FileManager.h"
+#include "cache/MediaType.h"
 
 TfrmMediaBrowser* frmMediaBrowser = nullptr;
 
@@ -185,7 +186,8 @@ void TfrmMediaBrowser::InstallDefaultDialogs() {
         return dialog.selectedFiles().constFirst();
     };
     dialogs.chooseCopyTarget = [this] {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Copy file to..."));
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Copy file to..."),
+                                            proposedCopyName);
     };
     dialogs.showError = [this](const QString& text) {
         QMessageBox::warning(this, QStringLiteral("Copy file to..."), text);
@@ -312,14 +314,17 @@ void TfrmMediaBrowser::miCopyFileClick() {
     if (row < 0) {
         return;
     }
-    // Hold the path itself: a rescan while the dialogs are open must not change it.
-    const std::string source = scanner.entries[static_cast<std::size_t>(row)].fileName;
+    // Hold the entry itself: a rescan while the dialogs are open must not change it.
+    const OperaCacheEntry& selected = scanner.entries[static_cast<std::size_t>(row)];
+    const cache::Entry entry = scanner.Describe(selected);
+    const std::string name = ProposedFileName(entry, scanner.DisplayName(selected));
+    proposedCopyName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     const QString chosen = dialogs.chooseCopyTarget();
     if (chosen.isEmpty()) {
         return;
     }
     const std::string target = chosen.toLocal8Bit().toStdString();
-    const platform::CopyResult result = CopyWithProgress(this, source, target);
+    const platform::CopyResult result = CopyBodyWithProgress(this, entry, target);
     switch (result.status) {
         case platform::CopyStatus::Copied:
         case platform::CopyStatus::Cancelled:
@@ -332,6 +337,22 @@ void TfrmMediaBrowser::miCopyFileClick() {
                                   .arg(chosen, QString::fromLocal8Bit(result.error.c_str())));
             break;
     }
+}
+
+std::string TfrmMediaBrowser::ProposedFileName(const cache::Entry& entry, const std::string& name) {
+    if (entry.format == cache::Format::Classic || name.empty()) {
+        return {};
+    }
+    const std::string extension = cache::ExtensionForType(entry.contentType);
+    const std::string dotted = "." + extension;
+    if (extension.empty() ||
+        (name.size() > dotted.size() &&
+         QString::fromUtf8(name.data() + name.size() - dotted.size(),
+                           static_cast<qsizetype>(dotted.size()))
+                 .compare(QString::fromStdString(dotted), Qt::CaseInsensitive) == 0)) {
+        return name;
+    }
+    return name + dotted;
 }
 
 void TfrmMediaBrowser::btnMplayerInstanceBrowseClick() {

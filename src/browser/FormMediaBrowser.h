@@ -29,7 +29,8 @@ class TfrmMediaBrowser : public QWidget {
     struct Dialogs {
         // Open chooser of the "Other" page: start folder and proposed name.
         std::function<QString(const QString& folder, const QString& fileName)> chooseOtherFile;
-        // Save chooser of "Copy file to..."; it confirms an overwrite itself.
+        // Save chooser of "Copy file to..."; it confirms an overwrite itself. It proposes
+        // `proposedCopyName` where that is not empty.
         std::function<QString()> chooseCopyTarget;
         // A message box.
         std::function<void(const QString& text)> showError;
@@ -55,6 +56,11 @@ class TfrmMediaBrowser : public QWidget {
     CacheScanner scanner;
     std::string selectedFileName;
     Dialogs dialogs;
+    // The name "Copy file to..." proposes for the entry being copied: for a modern
+    // cache's entry its name from the address with the extension of its type; empty for
+    // a classic file.
+    QString proposedCopyName;
+    static std::string ProposedFileName(const cache::Entry& entry, const std::string& name);
 
     QTabWidget* pcSource;
     QWidget* tsOperaCache;
