@@ -5,12 +5,11 @@
 
 AudioOnlyNote::AudioOnlyNote(QWidget* parent) : QLabel(parent) {
     setObjectName("lblAudioOnly");
-    setAttribute(Qt::WA_NativeWindow);
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignCenter);
     setMargin(12);
     setStyleSheet("QLabel { background: #202020; color: #e8e8e8; border: 1px solid #505050; }");
-    // Presses still reach the window below: it is dragged and its right click works.
+    // Presses reach the window behind: it is dragged and its right click works.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     parent->installEventFilter(this);
     hide();

@@ -3,9 +3,10 @@
 #include <QLabel>
 #include <string>
 
-// Says, over the video area, that the file playing has sound only: the player draws no
-// picture then, and a dark window alone looks like a fault. A native window of its own,
-// so that it stays above the native video window; it keeps itself centred in its parent.
+// Says, in the video's place, that the file playing has sound only: the player draws no
+// picture then, and a dark window alone looks like a fault. The owner hides the video
+// window meanwhile (nothing is drawn into it); the note keeps itself centred in its
+// parent.
 class AudioOnlyNote : public QLabel {
     Q_OBJECT
   public:

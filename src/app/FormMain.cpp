@@ -205,7 +205,12 @@ void TfrmMain::FormShow() {
         frmMediaBrowser->setAutoFillBackground(true);
         frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
         mplayer.OnStop = [this] { OnPlayerStop(); };
-        mplayer.OnAudioOnly = [this] { lblAudioOnly->ShowFor(playingFile); };
+        mplayer.OnAudioOnly = [this] {
+            // Nothing is drawn into the video window: the window's own area shows the note.
+            pnlVideo->hide();
+            lblAudioOnly->ShowFor(playingFile);
+            pnlControl->raise();
+        };
         frmMediaBrowser->OnChooseCacheDir = [this](const std::string& folder) {
             ChooseCacheDir(folder);
         };
@@ -342,6 +347,7 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         if (focused != nullptr && frmMediaBrowser->isAncestorOf(focused)) {
             setFocus(Qt::OtherFocusReason);
         }
+        lblAudioOnly->hide();
         pnlVideo->show();
         pnlVideo->lower();
         pnlControl->raise();

@@ -6,6 +6,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "browser/NoticeLine.h"
+
 namespace {
 
 QString FromLocal(const std::string& text) {
@@ -29,6 +31,9 @@ FirstRunPage::FirstRunPage(QWidget* parent) : QWidget(parent) {
     list = new QWidget;
     list->setObjectName(QStringLiteral("pnlFoundCaches"));
     scroll->setWidget(list);
+    // The page's own background shows through.
+    scroll->viewport()->setAutoFillBackground(false);
+    list->setAutoFillBackground(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -67,13 +72,11 @@ void FirstRunPage::SetCaches(const std::vector<cache::FoundCache>& caches) {
         auto* button = new QPushButton(FromLocal(found.label), list);
         button->setObjectName(QStringLiteral("btnFoundCache%1").arg(i));
         button->setAutoDefault(false);
-        auto* folder = new QLabel(FromLocal(found.folder), list);
-        folder->setObjectName(QStringLiteral("lblFoundCache%1").arg(i));
-        folder->setTextFormat(Qt::PlainText);
-        folder->setToolTip(folder->text());
-        // The path may be long; the window does not grow for it.
-        folder->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // The path may be long: cut in the middle, where it says least, and the window
+        // does not grow for it.
+        const QByteArray name = QStringLiteral("lblFoundCache%1").arg(i).toLatin1();
+        auto* folder = new NoticeLine(name.constData(), list, NoticeLine::Look::Plain);
+        folder->SetNotice(FromLocal(found.folder));
         const int row = static_cast<int>(i);
         grid->addWidget(button, row, 0);
         grid->addWidget(folder, row, 1);

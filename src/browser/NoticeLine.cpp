@@ -2,15 +2,17 @@
 
 #include <QResizeEvent>
 
-NoticeLine::NoticeLine(const char* name, QWidget* parent) : QLabel(parent) {
+NoticeLine::NoticeLine(const char* name, QWidget* parent, Look look) : QLabel(parent) {
     setObjectName(QString::fromLatin1(name));
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     setTextFormat(Qt::PlainText);
-    setMargin(3);
-    // Dark text on a pale warning colour, whatever the style's own colours are.
-    setStyleSheet(
-        QStringLiteral("QLabel { background: #fff4ce; color: #3b2a00; "
-                       "border-bottom: 1px solid #e0c86e; }"));
+    if (look == Look::Warning) {
+        setMargin(3);
+        // Dark text on a pale warning colour, whatever the style's own colours are.
+        setStyleSheet(
+            QStringLiteral("QLabel { background: #fff4ce; color: #3b2a00; "
+                           "border-bottom: 1px solid #e0c86e; }"));
+    }
     hide();
 }
 

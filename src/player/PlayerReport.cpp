@@ -25,6 +25,7 @@ bool PlayerReport::IsErrorLine(const std::string& line) {
            StartsWith(line, "Cannot find codec") || StartsWith(line, "Cannot open file") ||
            StartsWith(line, "Error opening/initializing") ||
            StartsWith(line, "Video: Cannot read properties") ||
+           StartsWith(line, "Could not open/initialize audio device") ||
            Contains(line, "av_open_input_stream() failed");
 }
 

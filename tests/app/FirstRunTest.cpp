@@ -150,9 +150,10 @@ TEST_F(FirstRunTest, TheCachesFoundAreOfferedAndAClickMakesOneTheCacheFolder) {
     ASSERT_EQ(Page()->buttons.size(), 2u);
     EXPECT_EQ(Page()->buttons[0]->text(), "Chromium, Default");
     EXPECT_EQ(Page()->buttons[1]->text(), "Firefox, abcd.default-esr");
-    auto* folder0 = Page()->findChild<QLabel*>("lblFoundCache0");
+    auto* folder0 = Page()->findChild<NoticeLine*>("lblFoundCache0");
     ASSERT_NE(folder0, nullptr);
-    EXPECT_EQ(folder0->text().toStdString(), chromium);
+    EXPECT_EQ(folder0->Notice().toStdString(), chromium);
+    EXPECT_EQ(folder0->toolTip().toStdString(), chromium);
     EXPECT_TRUE(folder0->isVisible());
     EXPECT_FALSE(frmMediaBrowser->lblCacheFolderState->isVisible());
 

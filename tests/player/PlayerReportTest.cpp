@@ -123,6 +123,9 @@ TEST(PlayerReportTest, KnowsTheRealPlayersErrorLinesFromItsWarnings) {
         {"do_connect: could not connect to socket", false},
         {"connect: No such file or directory", false},
         {"Exiting... (End of file)", false},
+        {"Could not open/initialize audio device -> no sound.", true},
+        {"Audio: no sound", false},
+        {"Video: no video", false},
         {"Playing File not found: x.", false},
         {"", false},
     };
