@@ -31,6 +31,7 @@
 #include "platform/Thread.h"
 #include "player/Mplayer.h"
 #include "settings/FormSettings.h"
+#include "support/CacheWriters.h"
 #include "support/EngineHarness.h"
 #include "support/TempDir.h"
 
@@ -42,18 +43,23 @@ namespace {
 
 const std::string kFake = FAKEPLAYER;
 
+// A Chromium cache holding one video, as the browser leaves it.
 void MakeChromiumCache(const std::string& dir) {
     fs::create_directories(dir);
-    std::string index;
-    for (int i = 0; i < 8; ++i) {
-        index += static_cast<char>((cache::kChromiumMagic >> (8 * i)) & 0xff);
-    }
-    WriteFile(dir + "/index", index + std::string(16, '\0'));
+    testsupport::WriteChromiumIndex(dir);
+    const std::string key = testsupport::ChromiumKey("https://v.test/holiday.mp4");
+    WriteFile(dir + "/1000000000000001_0",
+              testsupport::ChromiumEntryFile(
+                  key, testsupport::Mp4Body(400 * 1024),
+                  testsupport::ChromiumStream0(testsupport::ChromiumHttp("video/mp4"))));
 }
 
+// A Firefox cache holding one video.
 void MakeFirefoxCache(const std::string& dir) {
-    fs::create_directories(dir + "/entries");
-    WriteFile(dir + "/index", std::string(12, '\0'));
+    const std::string entries = testsupport::MakeFirefoxCache(dir);
+    WriteFile(entries + "/0123456789ABCDEF0123456789ABCDEF01234567",
+              testsupport::FirefoxMediaEntry("https://w.test/trip.webm",
+                                             testsupport::Mp4Body(400 * 1024), "video/webm"));
 }
 
 // An environment variable set for one test and put back afterwards.
@@ -162,6 +168,8 @@ TEST_F(FirstRunTest, TheCachesFoundAreOfferedAndAClickMakesOneTheCacheFolder) {
     EXPECT_EQ(frmMediaBrowser->scanner.cacheDir, firefox);
     EXPECT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->lvCachedFiles->isVisible(); }));
     EXPECT_FALSE(Page()->isVisible());
+    // Its files are listed at once.
+    ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 1u);
 
     // Written at close, like a folder set in the settings dialog.
     frmMain->close();

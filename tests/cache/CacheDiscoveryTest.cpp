@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cache/CacheLayout.h"
+#include "support/CacheWriters.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
 
@@ -31,15 +32,19 @@ std::string LittleEndian(std::uint64_t value) {
     return bytes;
 }
 
-// The least a Chromium cache folder needs to be told by its content: the index's magic.
-void MakeChromiumCache(const std::string& dir, std::uint64_t magic = cache::kChromiumMagic) {
+void MakeChromiumCache(const std::string& dir) {
+    fs::create_directories(dir);
+    testsupport::WriteChromiumIndex(dir);
+}
+
+// A decoy: an index of the right size whose first bytes are not the magic.
+void MakeChromiumLookalike(const std::string& dir, std::uint64_t magic) {
     fs::create_directories(dir);
     WriteFile(dir + "/index", LittleEndian(magic) + std::string(16, '\0'));
 }
 
 void MakeFirefoxCache(const std::string& dir) {
-    fs::create_directories(dir + "/entries");
-    WriteFile(dir + "/index", std::string(12, '\0'));
+    testsupport::MakeFirefoxCache(dir);
 }
 
 std::string Describe(const std::vector<cache::FoundCache>& found, const std::string& home) {
@@ -84,7 +89,7 @@ class CacheDiscoveryTest : public ::testing::Test {
             home + "/.var/app/org.chromium.Chromium/cache/chromium/Default/Cache/Cache_Data");
 
         // Decoys: the right names without the content, or where the walk does not go.
-        MakeChromiumCache(cacheHome + "/other/Default/Cache/Cache_Data", 0x1122334455667788ULL);
+        MakeChromiumLookalike(cacheHome + "/other/Default/Cache/Cache_Data", 0x1122334455667788ULL);
         fs::create_directories(cacheHome + "/empty/Default/Cache/Cache_Data");
         fs::create_directories(cacheHome + "/short/Cache_Data");
         WriteFile(cacheHome + "/short/Cache_Data/index", "\x30\x5c");
