@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include "about/FormAbout.h"
+#include "app/AudioOnlyNote.h"
 #include "app/ControlIcons.h"
 #include "app/VideoSurface.h"
 #include "app/WindowDragger.h"
@@ -62,6 +63,7 @@ TfrmMain::TfrmMain(AppFiles appFiles, QWidget* parent)
 TfrmMain::~TfrmMain() {
     // The stop notification must never reach a window that is gone.
     mplayer.OnStop = nullptr;
+    mplayer.OnAudioOnly = nullptr;
     CLog::DestroyInstance();
 }
 
@@ -85,6 +87,7 @@ void TfrmMain::BuildControls() {
     pnlVideo = new VideoSurface(this);
     pnlVideo->installEventFilter(this);
     pnlVideo->hide();
+    lblAudioOnly = new AudioOnlyNote(this);
 
     // The bar is a native window of its own so that it stays above the player's video.
     pnlControl = new QFrame(this);
@@ -202,6 +205,15 @@ void TfrmMain::FormShow() {
         frmMediaBrowser->setAutoFillBackground(true);
         frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
         mplayer.OnStop = [this] { OnPlayerStop(); };
+        mplayer.OnAudioOnly = [this] {
+            // Nothing is drawn into the video window: the window's own area shows the note.
+            pnlVideo->hide();
+            lblAudioOnly->ShowFor(playingFile);
+            pnlControl->raise();
+        };
+        frmMediaBrowser->OnChooseCacheDir = [this](const std::string& folder) {
+            ChooseCacheDir(folder);
+        };
         // Keys and the wheel are seen here before the focused control gets them.
         for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(pnlVideo),
                            static_cast<QWidget*>(pnlControl)}) {
@@ -254,7 +266,8 @@ void TfrmMain::ApplySettings() {
     SetAlwaysOnTop(settings.alwaysOnTop);
     if (mplayer.Init(pnlVideo->winId(), kBackgroundColor, settings.Mplayer.instance) != 0 &&
         !terminating) {
-        ShowWarning("Failed to find mplayer instace. Check mplayer.exe location.");
+        ShowWarning(QStringLiteral("Failed to find mplayer instance. Check %1 location.")
+                        .arg(QString::fromLatin1(Settings::kDefaultInstance)));
     }
     frmMediaBrowser->SetCacheOptions(settings.Opera.cacheDir, settings.Opera.minimalFileSize,
                                      settings.Opera.useOnlyG_XXXX);
@@ -315,6 +328,7 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         // The video window is native and would cover the browser; it goes while nothing
         // plays and comes back with the next file.
         pnlVideo->hide();
+        lblAudioOnly->hide();
         frmMediaBrowser->show();
         if (rescan) {
             frmMediaBrowser->Rescan();
@@ -333,6 +347,7 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         if (focused != nullptr && frmMediaBrowser->isAncestorOf(focused)) {
             setFocus(Qt::OtherFocusReason);
         }
+        lblAudioOnly->hide();
         pnlVideo->show();
         pnlVideo->lower();
         pnlControl->raise();
@@ -350,6 +365,7 @@ void TfrmMain::Play() {
                 return;
             }
             SetPlayState(psPlaying);
+            playingFile = entry.file;
             mplayer.Play(entry);
             break;
         }
@@ -383,6 +399,15 @@ void TfrmMain::OnPlayerStop() {
         ToggleFullScreen();
     }
     SetPlayState(psStopped);
+    // After the rescan, which clears the line of an earlier failure.
+    frmMediaBrowser->ShowPlaybackError(mplayer.FailureLine());
+}
+
+void TfrmMain::ChooseCacheDir(const std::string& folder) {
+    settings.Opera.cacheDir = folder;
+    frmMediaBrowser->SetCacheOptions(settings.Opera.cacheDir, settings.Opera.minimalFileSize,
+                                     settings.Opera.useOnlyG_XXXX);
+    frmMediaBrowser->FocusFileControl();
 }
 
 void TfrmMain::EnterFullScreenGeometry() {

@@ -8,6 +8,7 @@
 
 #include "settings/Settings.h"
 
+class AudioOnlyNote;
 class QFrame;
 class QTimer;
 class QToolButton;
@@ -44,6 +45,9 @@ class TfrmMain : public QWidget {
     void OpenFile(std::string path);
     void OnMediaBrowserPlay();
     void OnPlayerStop();
+    // One of the caches found was picked in the media browser while no cache folder was
+    // set: it becomes the cache folder as an Apply in the settings dialog would make it.
+    void ChooseCacheDir(const std::string& folder);
     void actShowAboutExecute();
     void actShowLogExecute();
 
@@ -70,6 +74,7 @@ class TfrmMain : public QWidget {
     QTimer* tmrShowControl = nullptr;
     QTimer* tmrCursorHide = nullptr;
     VideoSurface* pnlVideo = nullptr;
+    AudioOnlyNote* lblAudioOnly = nullptr;
     // Wipes the video window a moment after it was resized (see LayoutChildren).
     QTimer* tmrVideoRepaint = nullptr;
 
@@ -122,6 +127,7 @@ class TfrmMain : public QWidget {
   private:
     AppFiles files;
     std::string commandLineFile;
+    std::string playingFile;
     bool wired = false;  // the first show's one-time wiring
     bool fullScreen = false;
     bool alwaysOnTop = false;  // what the window system was asked for

@@ -1,5 +1,6 @@
 #include "app/ProgramWindows.h"
 
+#include <QApplication>
 #include <chrono>
 
 #include "about/FormAbout.h"
@@ -10,6 +11,10 @@
 #include "settings/FormSettings.h"
 
 void CreateProgramWindows(const AppFiles& files) {
+    // The video window must be a native one for the player; its siblings, the docked
+    // media browser above all, must not: made native beside it, the browser's later
+    // paints never reached the screen (a click on "Other" left "Opera cache" showing).
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     frmMain = new TfrmMain(files);
     frmSettings = new TfrmSettings(frmMain);
     frmAbout = new TfrmAbout(frmMain);

@@ -1,5 +1,8 @@
 #include "app/VideoSurface.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 VideoSurface::VideoSurface(QWidget* parent) : QWidget(parent) {
     setObjectName("pnlVideo");
     setAttribute(Qt::WA_NativeWindow);
@@ -11,4 +14,20 @@ VideoSurface::VideoSurface(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::NoFocus);
+}
+
+bool VideoSurface::event(QEvent* event) {
+    if (event->type() != QEvent::UpdateRequest) {
+        return QWidget::event(event);
+    }
+    // Qt hands the window's one pending update request to a widget that paints on
+    // screen, and only a widget that paints through the window's backing store ever
+    // clears it again: without passing it on, nothing else in the window (the docked
+    // browser, the control bar's buttons) was repainted after the first file played.
+    QWidget::event(event);
+    if (QWidget* top = window(); top != this) {
+        QEvent request(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(top, &request);
+    }
+    return true;
 }

@@ -14,4 +14,5 @@ class VideoSurface : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent*) override {}
+    bool event(QEvent* event) override;
 };

@@ -20,6 +20,9 @@
 #include "browser/CopyWithProgress.h"
 #include "browser/FileManager.h"
 #include "cache/MediaType.h"
+#include "browser/FirstRunPage.h"
+#include "browser/NoticeLine.h"
+#include "platform/DirectoryListing.h"
 
 TfrmMediaBrowser* frmMediaBrowser = nullptr;
 
@@ -46,9 +49,13 @@ TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
 
     pcSource = new QTabWidget(this);
     pcSource->setObjectName(QStringLiteral("pcSource"));
+    lblPlaybackError = new NoticeLine("lblPlaybackError", this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(lblPlaybackError);
     layout->addWidget(pcSource);
+    findCaches = [] { return cache::DiscoverCaches(cache::UserDiscoveryPlaces()); };
 
     BuildCachePage();
     BuildOtherPage();
@@ -109,9 +116,21 @@ void TfrmMediaBrowser::BuildCachePage() {
     // The list starts out newest first, which the arrow on "Timestamp" says.
     lvCachedFilesModel->SetColumnImage(2, 0);
 
+    lblCacheFolderState = new NoticeLine("lblCacheFolderState", tsOperaCache);
+    pnlFirstRun = new FirstRunPage(tsOperaCache);
+    pnlFirstRun->hide();
+    pnlFirstRun->OnChoose = [this](const std::string& folder) {
+        if (OnChooseCacheDir) {
+            OnChooseCacheDir(folder);
+        }
+    };
+
     auto* layout = new QVBoxLayout(tsOperaCache);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(lblCacheFolderState);
     layout->addWidget(lvCachedFiles);
+    layout->addWidget(pnlFirstRun);
 
     connect(header, &QHeaderView::sectionClicked, this,
             &TfrmMediaBrowser::lvCachedFilesColumnClick);
@@ -204,6 +223,44 @@ void TfrmMediaBrowser::Rescan() {
     RememberSelection();
     scanner.Rescan();
     RefreshList();
+    lblPlaybackError->SetNotice(QString());
+    ShowCacheFolderState();
+}
+
+void TfrmMediaBrowser::ShowCacheFolderState() {
+    const std::string& dir = scanner.cacheDir;
+    const bool unset = dir.empty();
+    if (unset) {
+        pnlFirstRun->SetCaches(findCaches ? findCaches() : std::vector<cache::FoundCache>());
+    }
+    // Hidden before the other shows, so that the focus never passes through the list.
+    (unset ? static_cast<QWidget*>(lvCachedFiles) : pnlFirstRun)->hide();
+    (unset ? static_cast<QWidget*>(pnlFirstRun) : lvCachedFiles)->show();
+
+    QString state;
+    const QString shown = QString::fromLocal8Bit(dir.data(), static_cast<qsizetype>(dir.size()));
+    switch (unset ? platform::FolderState::Readable : platform::ProbeFolder(dir)) {
+        case platform::FolderState::Readable:
+            break;
+        case platform::FolderState::Missing:
+            state = QStringLiteral("The cache folder does not exist: %1").arg(shown);
+            break;
+        case platform::FolderState::NotAFolder:
+            state = QStringLiteral("The cache folder is not a folder: %1").arg(shown);
+            break;
+        case platform::FolderState::Unreadable:
+            state = QStringLiteral("The cache folder cannot be read: %1").arg(shown);
+            break;
+    }
+    lblCacheFolderState->SetNotice(state);
+}
+
+void TfrmMediaBrowser::ShowPlaybackError(const std::string& line) {
+    lblPlaybackError->SetNotice(
+        line.empty()
+            ? QString()
+            : QStringLiteral("Playback failed: %1")
+                  .arg(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()))));
 }
 
 void TfrmMediaBrowser::RefreshList() {
@@ -226,6 +283,8 @@ void TfrmMediaBrowser::RefreshList() {
 void TfrmMediaBrowser::FocusFileControl() {
     if (pcSource->currentWidget() == tsOther) {
         edOtherFile->setFocus();
+    } else if (!pnlFirstRun->isHidden() && !pnlFirstRun->buttons.empty()) {
+        pnlFirstRun->buttons.front()->setFocus();
     } else {
         lvCachedFiles->setFocus();
     }

@@ -5,10 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "browser/CacheScanner.h"
+#include "cache/CacheDiscovery.h"
 
 class CachedFilesModel;
+class FirstRunPage;
+class NoticeLine;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -53,6 +57,16 @@ class TfrmMediaBrowser : public QWidget {
     // Fired by a double click or Enter in the list, with or without a selected row.
     std::function<void()> OnPlay;
 
+    // Fired when the user picks one of the caches found while no cache folder is set; the
+    // owner makes it the cache folder.
+    std::function<void(const std::string& folder)> OnChooseCacheDir;
+    // The search for this user's browser caches, run by each rescan while no cache
+    // folder is set.
+    std::function<std::vector<cache::FoundCache>()> findCaches;
+
+    // One line over the panel about a playback that failed, until the next rescan.
+    void ShowPlaybackError(const std::string& line);
+
     CacheScanner scanner;
     std::string selectedFileName;
     Dialogs dialogs;
@@ -66,6 +80,12 @@ class TfrmMediaBrowser : public QWidget {
     QWidget* tsOperaCache;
     QTreeView* lvCachedFiles;
     CachedFilesModel* lvCachedFilesModel;
+    // In the list's place while no cache folder is set.
+    FirstRunPage* pnlFirstRun;
+    // Above the list: a cache folder that is missing or cannot be read.
+    NoticeLine* lblCacheFolderState;
+    // Above both pages: why the last playback failed.
+    NoticeLine* lblPlaybackError;
     QWidget* tsOther;
     QLabel* lblFile;
     QLineEdit* edOtherFile;
@@ -94,6 +114,8 @@ class TfrmMediaBrowser : public QWidget {
     // Sets selectedFileName to the selected entry's path, or empty.
     void RememberSelection();
     void FirePlay();
+    // The list, or the caches found in its place; the line about the folder.
+    void ShowCacheFolderState();
     void BuildCachePage();
     void BuildOtherPage();
     void BuildPopupMenu();

@@ -53,15 +53,30 @@ class DirectoryListing {
 
     bool IsOpen() const { return stream_ != nullptr; }
 
+    // From now on files come with their kind only (size and time stay 0, and a file is
+    // not looked at beyond what the listing itself says): a walk that wants folders pays
+    // no stat per file.
+    void SkipFileDetails() { fileDetails_ = false; }
+
     // Fills `entry` with the next entry; false at the end (or on a read error). Entries
     // that vanish between the listing and their stat are passed over.
     bool Next(DirectoryEntry& entry);
 
   private:
     void* stream_ = nullptr;  // DIR*
+    bool fileDetails_ = true;
 };
 
 // True when `path` is a directory (a link to one is followed: the user named it).
 bool IsDirectory(const std::string& path);
+
+// What a folder the user named turned out to be (a link to one is followed).
+enum class FolderState : unsigned char {
+    Readable,    // a folder that can be listed
+    Missing,     // nothing there, or a path through something that is not a folder
+    NotAFolder,  // a file or another kind of entry
+    Unreadable,  // there, but we may not list it (or reach it)
+};
+FolderState ProbeFolder(const std::string& path);
 
 }  // namespace platform

@@ -63,7 +63,7 @@ void ClassifyLink(int dirFd, const char* name, DirectoryEntry& entry) {
 }
 
 // Returns false when the entry has gone since it was listed.
-bool Classify(int dirFd, const dirent& de, DirectoryEntry& entry) {
+bool Classify(int dirFd, const dirent& de, bool fileDetails, DirectoryEntry& entry) {
     entry.size = 0;
     entry.lastWriteTime = 0;
     entry.lastWriteTimeNs = 0;
@@ -75,6 +75,10 @@ bool Classify(int dirFd, const dirent& de, DirectoryEntry& entry) {
             entry.kind = EntryKind::Directory;
             return true;
         case DT_REG:
+            if (!fileDetails) {
+                entry.kind = EntryKind::File;
+                return true;
+            }
             if (::fstatat(dirFd, de.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 return false;
             }
@@ -121,7 +125,8 @@ DirectoryListing::~DirectoryListing() {
     }
 }
 
-DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept : stream_(other.stream_) {
+DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept
+    : stream_(other.stream_), fileDetails_(other.fileDetails_) {
     other.stream_ = nullptr;
 }
 
@@ -131,6 +136,7 @@ DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept
             ::closedir(AsDir(stream_));
         }
         stream_ = other.stream_;
+        fileDetails_ = other.fileDetails_;
         other.stream_ = nullptr;
     }
     return *this;
@@ -143,7 +149,7 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
     DIR* dir = AsDir(stream_);
     const int fd = ::dirfd(dir);
     while (const dirent* de = ::readdir(dir)) {
-        if (IsDotOrDotDot(de->d_name) || !Classify(fd, *de, entry)) {
+        if (IsDotOrDotDot(de->d_name) || !Classify(fd, *de, fileDetails_, entry)) {
             continue;
         }
         entry.name = de->d_name;
@@ -156,6 +162,20 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
 bool IsDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FolderState ProbeFolder(const std::string& path) {
+    struct stat st;
+    if (path.empty()) {
+        return FolderState::Missing;
+    }
+    if (::stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? FolderState::Missing : FolderState::Unreadable;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return FolderState::NotAFolder;
+    }
+    return DirectoryListing(path).IsOpen() ? FolderState::Readable : FolderState::Unreadable;
 }
 
 }  // namespace platform

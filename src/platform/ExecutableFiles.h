@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/UserFolders.h"
+
 namespace platform {
 
 // The full path of the running program, or "" when it cannot be found out.
@@ -22,7 +24,6 @@ std::string LogFilePath();
 
 // The rule behind both, for a given executable path; the fallback file is named
 // "reelvault" plus `extension`.
-enum class XdgFolder { kConfig, kState };
 std::string FileBesideExecutable(const std::string& executable, const std::string& extension,
                                  XdgFolder fallbackFolder);
 

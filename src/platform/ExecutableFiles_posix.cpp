@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <limits.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -9,33 +8,11 @@
 #include <vector>
 
 #include "platform/ExecutableFiles.h"
+#include "platform/UserFolders.h"
 
 namespace platform {
 
 namespace {
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        return home;
-    }
-    std::vector<char> buffer(16384);
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return "/tmp";
-}
-
-// $XDG_CONFIG_HOME or $XDG_STATE_HOME; relative values are to be ignored.
-std::string XdgBase(XdgFolder which) {
-    const char* name = which == XdgFolder::kConfig ? "XDG_CONFIG_HOME" : "XDG_STATE_HOME";
-    if (const char* value = std::getenv(name); value != nullptr && value[0] == '/') {
-        return value;
-    }
-    return HomeFolder() + (which == XdgFolder::kConfig ? "/.config" : "/.local/state");
-}
 
 // mkdir -p, with the private mode the XDG folders call for. Failures surface later as
 // files that cannot be written.
@@ -81,7 +58,7 @@ std::string FileBesideExecutable(const std::string& executable, const std::strin
         ::faccessat(AT_FDCWD, FolderOf(executable).c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
         return ChangeFileExt(executable, extension);
     }
-    const std::string folder = XdgBase(fallbackFolder) + "/reelvault";
+    const std::string folder = XdgBaseFolder(fallbackFolder) + "/reelvault";
     MakeFolders(folder);
     return folder + "/reelvault" + extension;
 }

@@ -6,6 +6,7 @@
 #include "cache/Rebuild.h"
 #include "platform/Thread.h"
 #include "platform/WritableFile.h"
+#include "player/PlayerReport.h"
 #include "player/ThreadMplayerControl.h"
 #include "player/ThreadMplayerWait.h"
 
@@ -54,6 +55,7 @@ int MPlayer::Play(const cache::Entry& entry) {
         const std::string rebuilt =
             cache::NewTemporaryBodyPath(cache::ExtensionForType(entry.contentType));
         if (rebuilt.empty() || !cache::RebuildPieces(entry, rebuilt)) {
+            failureLine = "The cached pieces of this file could not be put together to play.";
             if (OnStop) {
                 OnStop();
             }
@@ -103,9 +105,14 @@ int MPlayer::PlayFrom(const std::string& file, std::uint64_t bodyOffset) {
     commandLine += "\"" + file + "\" ";
     arguments.push_back(AsFileArgument(file));
 
+    failureLine.clear();
     const int result = StartProcess(commandLine, arguments);
-    if (result != 0 && OnStop) {
-        OnStop();
+    if (result != 0) {
+        failureLine = instance.empty() ? "The player could not be started: no mplayer was found."
+                                       : "The player could not be started: " + instance;
+        if (OnStop) {
+            OnStop();
+        }
     }
     return result;
 }
@@ -165,9 +172,18 @@ int MPlayer::StartProcess(const std::string& line, const std::vector<std::string
     }
     hProcess = process;
 
-    // The callback names its own process, so a late end of an older player is told apart.
-    threadWait = new ThreadMplayerWait(process, [this, process] { OnProcessExit(process); });
-    threadControl = new ThreadMplayerControl(hStdOutRead);
+    report = std::make_shared<PlayerReport>();
+    started = std::chrono::steady_clock::now();
+    stopRequested = false;
+    // The callbacks name their own process, so a late word of an older player is told
+    // apart.
+    threadWait = new ThreadMplayerWait(
+        process, [this, process] { OnProcessExit(process); }, report);
+    threadControl = new ThreadMplayerControl(hStdOutRead, report, [this, process] {
+        if (process == hProcess && OnAudioOnly) {
+            OnAudioOnly();
+        }
+    });
     return 0;
 }
 
@@ -207,6 +223,7 @@ int MPlayer::Stop(bool notify) {
     if (!IsRunning()) {
         return -1;
     }
+    stopRequested = true;
     if (threadWait != nullptr && !notify) {
         threadWait->callbackEnabled = false;
     }
@@ -237,9 +254,22 @@ void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
         threadControl->Terminate();
         threadControl = nullptr;
     }
+    failureLine = QuickFailure();
     if (OnStop && !shuttingDown) {
         OnStop();
     }
+}
+
+std::string MPlayer::QuickFailure() const {
+    if (!report || stopRequested || std::chrono::steady_clock::now() - started > kQuickEnd) {
+        return {};
+    }
+    std::string line = report->ErrorLine();
+    if (line.empty() && !report->PlaybackStarted()) {
+        // The player often gives up on a file it cannot read without a word of why.
+        line = "The player found nothing it could play in the file.";
+    }
+    return line;
 }
 
 bool MPlayer::Shutdown(std::chrono::milliseconds bound) {

@@ -3,12 +3,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cache/CacheEntry.h"
 #include "platform/Process.h"
 
+class PlayerReport;
 class ThreadMplayerWait;
 class ThreadMplayerControl;
 
@@ -57,6 +59,17 @@ class MPlayer {
     // Fired on the user interface thread when playback has stopped or failed to start.
     std::function<void()> OnStop;
 
+    // Fired on the user interface thread when the file playing turns out to have sound
+    // only: the player draws nothing into the window then.
+    std::function<void()> OnAudioOnly;
+
+    // Why the last playback ended early, for the user: the player's own line (its "File
+    // not found" or the like) when it gave up within kQuickEnd of its start without being
+    // asked to stop, or why it could not be started. Empty otherwise. Set before OnStop
+    // fires, cleared by the next Play.
+    const std::string& FailureLine() const { return failureLine; }
+    static constexpr std::chrono::seconds kQuickEnd{5};
+
   private:
     int PlayFrom(const std::string& file, std::uint64_t bodyOffset);
     void DropTemporaryBody();
@@ -64,6 +77,7 @@ class MPlayer {
     void OnProcessExit(const platform::ProcessHandle& exited);
     bool IsRunning() const;
     void ReleaseReplacedPlayer();
+    std::string QuickFailure() const;
 
     std::int32_t parentWnd = 0;
     std::uint32_t colorKey = 0;
@@ -80,6 +94,11 @@ class MPlayer {
     bool shuttingDown = false;
     // The rebuilt body the current player plays, if any; ours to remove.
     std::string temporaryBody;
+
+    std::shared_ptr<PlayerReport> report;
+    std::chrono::steady_clock::time_point started;
+    bool stopRequested = false;
+    std::string failureLine;
 };
 
 // The program's one player controller.

@@ -1,9 +1,15 @@
 #include "player/ThreadMplayerControl.h"
 
 #include "log/Log.h"
+#include "platform/Synchronize.h"
 
-ThreadMplayerControl::ThreadMplayerControl(platform::PipeEnd pipe)
-    : hPipe(pipe), lines(CLog::kMaxMessageLength) {
+ThreadMplayerControl::ThreadMplayerControl(platform::PipeEnd pipe,
+                                           std::shared_ptr<PlayerReport> playbackReport,
+                                           std::function<void()> audioOnly)
+    : hPipe(pipe),
+      report(std::move(playbackReport)),
+      onAudioOnly(std::move(audioOnly)),
+      lines(CLog::kMaxMessageLength) {
     Start();
 }
 
@@ -12,12 +18,18 @@ ThreadMplayerControl::~ThreadMplayerControl() {
 }
 
 void ThreadMplayerControl::Execute() {
-    const OutputLines::LineSink log = [](const std::string& line) {
+    const OutputLines::LineSink log = [this](const std::string& line) {
         CLog::Instance()->Log("%s", line.c_str());
+        if (report && report->Take(line) && onAudioOnly) {
+            platform::Synchronize(onAudioOnly);
+        }
     };
     for (;;) {
         const long count = platform::ReadPipe(hPipe, buffer, kBufferSize);
         if (count <= 0) {
+            if (report) {
+                report->Finish();
+            }
             // The pipe is drained and every writer has gone (or the read failed). Stopping
             // only here, never right after a read that brought data, means that the last
             // words of a player that has ended (often the reason it ended) still reach the

@@ -5,13 +5,19 @@
 #include "platform/Synchronize.h"
 
 ThreadMplayerWait::ThreadMplayerWait(platform::ProcessHandle process,
-                                     std::function<void()> exitCallback)
-    : hProcess(std::move(process)), onExit(std::move(exitCallback)) {
+                                     std::function<void()> exitCallback,
+                                     std::shared_ptr<PlayerReport> playbackReport)
+    : hProcess(std::move(process)),
+      onExit(std::move(exitCallback)),
+      report(std::move(playbackReport)) {
     Start();
 }
 
 void ThreadMplayerWait::Execute() {
     hProcess->Wait();
+    if (report) {
+        (void)report->WaitFinished(kReaderBound);
+    }
     platform::Synchronize([this] {
         if (callbackEnabled && onExit) {
             onExit();

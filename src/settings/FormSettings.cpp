@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabWidget>
@@ -187,6 +188,9 @@ QWidget* TfrmSettings::MakeOperaPage() {
     lblOperaCacheDir = MakeLabel(page, "lblOperaCacheDir", QStringLiteral("Cache dir"));
     edOperaCacheDir = MakeEdit(page, "edOperaCacheDir", 254, QString());
     btnOperaCacheDirBrowse = MakeBrowseButton(page, "btnOperaCacheDirBrowse");
+    mnuFoundCaches = new QMenu(btnOperaCacheDirBrowse);
+    mnuFoundCaches->setObjectName(QStringLiteral("mnuFoundCaches"));
+    findCaches = [] { return cache::DiscoverCaches(cache::UserDiscoveryPlaces()); };
     Label1 =
         MakeLabel(page, "Label1",
                   QStringLiteral("Note: hidden directories (Application Data) are not accessible"));
@@ -305,6 +309,29 @@ void TfrmSettings::FormShow() {
     edOperaCacheDir->setText(shownCacheDir);
     edOperaMinimalFileSize->setText(QString::number(loaded.Opera.minimalFileSize));
     chbOperaUseOnlyG_XXXX->setChecked(loaded.Opera.useOnlyG_XXXX);
+    OfferFoundCaches();
+}
+
+void TfrmSettings::OfferFoundCaches() {
+    mnuFoundCaches->clear();
+    const auto caches = findCaches ? findCaches() : std::vector<cache::FoundCache>();
+    for (const auto& found : caches) {
+        const QString folder = FromLocal(found.folder);
+        QAction* action = mnuFoundCaches->addAction(
+            QStringLiteral("%1 \u2014 %2").arg(FromLocal(found.label), folder));
+        connect(action, &QAction::triggered, this,
+                [this, folder] { edOperaCacheDir->setText(folder); });
+    }
+    // The button's own click still opens the folder chooser; the arrow beside it offers
+    // the caches found.
+    const bool offer = !caches.empty();
+    btnOperaCacheDirBrowse->setMenu(offer ? mnuFoundCaches : nullptr);
+    btnOperaCacheDirBrowse->setPopupMode(offer ? QToolButton::MenuButtonPopup
+                                               : QToolButton::DelayedPopup);
+    btnOperaCacheDirBrowse->setFixedSize(offer ? 35 : 23, 22);
+    btnOperaCacheDirBrowse->setToolTip(
+        offer ? QStringLiteral("Choose a folder; the arrow offers the browser caches found")
+              : QString());
 }
 
 void TfrmSettings::chbAlwaysOnTopClick() {

@@ -2,6 +2,10 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
+#include <vector>
+
+#include "cache/CacheDiscovery.h"
 
 #include "settings/Settings.h"
 
@@ -9,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTabWidget;
 class QToolButton;
@@ -28,6 +33,9 @@ class TfrmSettings : public QDialog {
     Settings tmpSettings;
     // The window "Show log window" brings up; may stay unset.
     TfrmLog* logWindow = nullptr;
+    // The search for this user's browser caches, offered on the cache folder's browse
+    // button each time the dialog is shown.
+    std::function<std::vector<cache::FoundCache>()> findCaches;
 
     QTabWidget* pcGeneral = nullptr;
     QWidget* TabSheet1 = nullptr;
@@ -50,6 +58,8 @@ class TfrmSettings : public QDialog {
     QLabel* lblOperaCacheDir = nullptr;
     QLineEdit* edOperaCacheDir = nullptr;
     QToolButton* btnOperaCacheDirBrowse = nullptr;
+    // The caches found, on the browse button's arrow; none when nothing was found.
+    QMenu* mnuFoundCaches = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
@@ -87,6 +97,7 @@ class TfrmSettings : public QDialog {
     QWidget* MakeMplayerPage();
     QWidget* MakeOperaPage();
     QWidget* MakeBottomStrip();
+    void OfferFoundCaches();
 
     // The texts as they were loaded: an edit left alone hands back its original bytes,
     // even where they are not valid in the system encoding.

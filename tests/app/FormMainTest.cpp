@@ -49,7 +49,7 @@ using testsupport::WriteFile;
 namespace {
 
 const std::string kFake = FAKEPLAYER;
-const QString kMissingPlayer = "Failed to find mplayer instace. Check mplayer.exe location.";
+const QString kMissingPlayer = "Failed to find mplayer instance. Check mplayer location.";
 
 struct IniOptions {
     bool maximized = false;

@@ -1,0 +1,52 @@
+// The playback report over whatever the player prints, one line per '\n' of the input:
+// the error line it keeps must be one of the lines given and one it calls an error, the
+// first of them; "no video" is announced once at most, and only for a line that says so.
+// The cache label over any path below a place: it never comes out empty.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "cache/CacheDiscovery.h"
+#include "player/PlayerReport.h"
+
+using fuzz::Check;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto fields = fuzz::SplitFields(data, size, 2);
+    const std::string_view path = fields[0];
+    std::string_view output = fields[1];
+
+    PlayerReport report;
+    std::string firstError;
+    int announced = 0;
+    bool saysNoVideo = false;
+    while (!output.empty()) {
+        const std::size_t lf = output.find('\n');
+        const std::string line(output.substr(0, lf));
+        output.remove_prefix(lf == std::string_view::npos ? output.size() : lf + 1);
+        if (line.rfind("Video: no video", 0) == 0) {
+            saysNoVideo = true;
+        } else if (firstError.empty() && line.rfind("Starting playback...", 0) != 0 &&
+                   PlayerReport::IsErrorLine(line)) {
+            firstError = line;
+        }
+        announced += report.Take(line) ? 1 : 0;
+    }
+    report.Finish();
+    Check(report.ErrorLine() == firstError, "the first error line is kept",
+          {{"kept", report.ErrorLine()}, {"expected", firstError}});
+    Check(announced == (saysNoVideo ? 1 : 0), "no video is announced once, and only then",
+          {{"output", fields[1]}});
+    Check(report.AudioOnly() == saysNoVideo, "the report knows the file has no video",
+          {{"output", fields[1]}});
+
+    for (const auto format : {cache::Format::Chromium, cache::Format::Firefox}) {
+        const std::string label = cache::CacheLabel(format, std::string(path), "snap");
+        Check(!label.empty(), "a cache always has a name", {{"path", path}});
+    }
+    return 0;
+}
