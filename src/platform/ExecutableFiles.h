@@ -22,8 +22,16 @@ std::string LogFilePath();
 
 // The rule behind both, for a given executable path; the fallback file is named
 // "reelvault" plus `extension`.
-enum class XdgFolder { kConfig, kState };
+enum class XdgFolder { kConfig, kState, kCache };
 std::string FileBesideExecutable(const std::string& executable, const std::string& extension,
                                  XdgFolder fallbackFolder);
+
+// $XDG_CONFIG_HOME, $XDG_STATE_HOME or $XDG_CACHE_HOME, or its default below the home
+// folder where it is unset or relative (~/.config, ~/.local/state, ~/.cache).
+std::string XdgBaseFolder(XdgFolder which);
+
+// Creates `path` and the folders above it that are missing, private to the user (0700).
+// False when `path` is not a folder afterwards.
+bool MakeFolders(const std::string& path);
 
 }  // namespace platform

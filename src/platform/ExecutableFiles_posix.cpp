@@ -28,29 +28,6 @@ std::string HomeFolder() {
     return "/tmp";
 }
 
-// $XDG_CONFIG_HOME or $XDG_STATE_HOME; relative values are to be ignored.
-std::string XdgBase(XdgFolder which) {
-    const char* name = which == XdgFolder::kConfig ? "XDG_CONFIG_HOME" : "XDG_STATE_HOME";
-    if (const char* value = std::getenv(name); value != nullptr && value[0] == '/') {
-        return value;
-    }
-    return HomeFolder() + (which == XdgFolder::kConfig ? "/.config" : "/.local/state");
-}
-
-// mkdir -p, with the private mode the XDG folders call for. Failures surface later as
-// files that cannot be written.
-void MakeFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            return;
-        }
-        if (slash == std::string::npos) {
-            return;
-        }
-    }
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -60,6 +37,35 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
+
+// Relative values of the variables are to be ignored.
+std::string XdgBaseFolder(XdgFolder which) {
+    const char* name = which == XdgFolder::kConfig  ? "XDG_CONFIG_HOME"
+                       : which == XdgFolder::kState ? "XDG_STATE_HOME"
+                                                    : "XDG_CACHE_HOME";
+    if (const char* value = std::getenv(name); value != nullptr && value[0] == '/') {
+        return value;
+    }
+    const char* fallback = which == XdgFolder::kConfig  ? "/.config"
+                           : which == XdgFolder::kState ? "/.local/state"
+                                                        : "/.cache";
+    return HomeFolder() + fallback;
+}
+
+// mkdir -p, with the private mode the XDG folders call for.
+bool MakeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 std::string ExecutablePath() {
     std::vector<char> buffer(PATH_MAX);
@@ -81,7 +87,7 @@ std::string FileBesideExecutable(const std::string& executable, const std::strin
         ::faccessat(AT_FDCWD, FolderOf(executable).c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
         return ChangeFileExt(executable, extension);
     }
-    const std::string folder = XdgBase(fallbackFolder) + "/reelvault";
+    const std::string folder = XdgBaseFolder(fallbackFolder) + "/reelvault";
     MakeFolders(folder);
     return folder + "/reelvault" + extension;
 }
