@@ -9,6 +9,7 @@
 #include "browser/CacheScanner.h"
 
 class CachedFilesModel;
+class FactsFiller;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -48,6 +49,8 @@ class TfrmMediaBrowser : public QWidget {
     // cache page, the path as a plain file on the "Other" page. False when nothing is.
     bool GetSelectedEntry(cache::Entry& entry) const;
     void SetOtherFile(const std::string& path, bool activate);
+    // Media facts are read in the background while nothing plays.
+    void PauseFacts(bool paused);
 
     // Fired by a double click or Enter in the list, with or without a selected row.
     std::function<void()> OnPlay;
@@ -60,6 +63,7 @@ class TfrmMediaBrowser : public QWidget {
     QWidget* tsOperaCache;
     QTreeView* lvCachedFiles;
     CachedFilesModel* lvCachedFilesModel;
+    FactsFiller* facts;
     QWidget* tsOther;
     QLabel* lblFile;
     QLineEdit* edOtherFile;
