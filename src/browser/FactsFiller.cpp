@@ -58,6 +58,10 @@ std::uint64_t FactsFiller::SortKey(const OperaCacheEntry& entry, std::int32_t co
 
 void FactsFiller::Restart() {
     cursor_ = 0;
+    Feed();
+}
+
+void FactsFiller::DropGone() {
     if (!inFlight_.empty()) {
         std::unordered_set<std::string> listed;
         for (const OperaCacheEntry& entry : scanner_.entries) {
@@ -75,7 +79,6 @@ void FactsFiller::Restart() {
             return true;
         });
     }
-    Feed();
 }
 
 void FactsFiller::SetPaused(bool paused) {

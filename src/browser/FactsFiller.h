@@ -34,8 +34,9 @@ class FactsFiller : public QObject {
     // The sort key of CacheScanner::mediaKey.
     std::uint64_t SortKey(const OperaCacheEntry& entry, std::int32_t column) const;
 
-    // After the entries were rescanned or re-sorted: forgets the work for entries that are
-    // gone and goes on from the top.
+    // After a rescan: the work for entries that are gone is given up.
+    void DropGone();
+    // After the entries were rescanned or re-sorted: goes on from the top.
     void Restart();
     // While a file plays the worker rests.
     void SetPaused(bool paused);

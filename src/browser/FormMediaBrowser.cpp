@@ -218,6 +218,7 @@ void TfrmMediaBrowser::SetCacheOptions(const std::string& cacheDir, std::int32_t
 void TfrmMediaBrowser::Rescan() {
     RememberSelection();
     scanner.Rescan();
+    facts->DropGone();
     RefreshList();
 }
 

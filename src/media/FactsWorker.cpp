@@ -3,6 +3,7 @@
 #include "media/Thumbnail.h"
 #include "platform/ExecutableFiles.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/Thread.h"
 #include "platform/WholeFile.h"
 
 namespace media {
@@ -75,6 +76,8 @@ void FactsWorker::SetPaused(bool paused) {
 }
 
 void FactsWorker::Run() {
+    // The user waits on the window, not on the facts.
+    platform::LowerCurrentThreadPriority();
     const std::string indexPath = IndexPath(options_.cacheHome);
     index_.Load(indexPath);
     std::unique_lock<std::mutex> lock(mutex_);

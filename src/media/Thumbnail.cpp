@@ -113,8 +113,8 @@ bool ReadPngTexts(std::string_view png, std::vector<PngText>& texts) {
         if (Get32(data + length) != Crc(type, std::size_t{length} + 4)) {
             break;
         }
-        if (first != (std::memcmp(type, "IHDR", 4) == 0)) {
-            break;  // the header comes first and only there
+        if (first != (std::memcmp(type, "IHDR", 4) == 0) || (first && length != 13)) {
+            break;  // the header comes first, only there, and has its size
         }
         first = false;
         if (std::memcmp(type, "IEND", 4) == 0) {
