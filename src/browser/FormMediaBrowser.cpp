@@ -29,7 +29,7 @@ namespace {
 const QString kVideoFilter = QStringLiteral("Video files (*.avi *.mpg *.wmv *.flv *.mov *.rmvb)");
 const QString kAllFilter = QStringLiteral("All files (*)");
 
-constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120, 80, 260, 50, 110};
+constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120, 80, 260, 60, 120};
 
 }  // namespace
 

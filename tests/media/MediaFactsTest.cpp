@@ -54,12 +54,20 @@ TEST_F(MediaFactsTest, ClipsReadTheSameAsPlainFilesAndBehindAHeader) {
 }
 
 TEST_F(MediaFactsTest, WhatIsNotMediaReadsAsADash) {
-    // The MP4 whose index was at the end has lost it; random bytes and an empty body are
-    // nothing; a body cut short by the entry (its size says less than the file holds) too.
+    // Playlists are not followed; the MP4 whose index was at the end has lost it; random
+    // bytes and an empty body are nothing; a body cut short by the entry (its size says
+    // less than the file holds) too.
     cache::Entry shortSpan =
         mediatest::SpanEntry(Clips::Get().Path("indexlast.mp4"), scratch / "short");
     shortSpan.bodySize = 3000;
+    // Lists naming a clip that is right there: they must not be followed to it.
+    const std::string clip = Clips::Get().Path("faststart.mp4");
+    testsupport::WriteFile(scratch / "list.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6,\n" +
+                                                      clip + "\n#EXT-X-ENDLIST\n");
+    testsupport::WriteFile(scratch / "list.ffconcat", "ffconcat version 1.0\nfile " + clip + "\n");
     const cache::Entry entries[] = {
+        mediatest::WholeEntry(scratch / "list.m3u8"),
+        mediatest::WholeEntry(scratch / "list.ffconcat"),
         mediatest::WholeEntry(Clips::Get().Path("cut-indexlast.mp4")),
         mediatest::WholeEntry(Clips::Get().Path("random.bin")),
         mediatest::WholeEntry(Clips::Get().Path("empty.bin")),
