@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "MediaTestSupport.h"
+#include "cache/EntryReaders.h"
 #include "media/Thumbnail.h"
+#include "support/CacheWriters.h"
 #include "support/Sanitizers.h"
 
 namespace {
@@ -50,6 +54,41 @@ TEST_F(MediaFactsTest, ClipsReadTheSameAsPlainFilesAndBehindAHeader) {
             EXPECT_EQ(facts.videoCodec, clip.video);
             EXPECT_EQ(facts.audioCodec, clip.audio);
         }
+    }
+}
+
+TEST_F(MediaFactsTest, ClipsReadTheSameFromChromiumAndFirefoxEntries) {
+    using namespace testsupport;
+    const std::string url = "https://media.site.test/v/clip";
+    for (const testsupport::Clip& clip : testsupport::StandardClips()) {
+        SCOPED_TRACE(clip.name);
+        const std::string body = ReadFile(Clips::Get().Path(clip.name));
+        const Facts plain = Read(mediatest::WholeEntry(Clips::Get().Path(clip.name)));
+        ASSERT_NE(plain.kind, Kind::NotMedia);
+
+        const std::string folder = scratch / clip.name;
+        std::filesystem::create_directories(folder);
+        WriteFile(folder + "/whole_0",
+                  ChromiumEntryFile(ChromiumKey(url), body,
+                                    ChromiumStream0(ChromiumHttp(
+                                        "video/mp4", static_cast<std::int64_t>(body.size())))));
+        // Pieces arrive out of order: the last first, as a player seeking to the index does.
+        std::vector<ChromiumRangeData> pieces = ChromiumPieces(body, 40000);
+        std::rotate(pieces.begin(), pieces.end() - 1, pieces.end());
+        WriteFile(
+            folder + "/pieced_0",
+            ChromiumEntryFile(ChromiumKey(url), "", ChromiumStream0(ChromiumHttp("video/mp4"))));
+        WriteFile(folder + "/pieced_s", ChromiumSparseFile(ChromiumKey(url), pieces));
+        WriteFile(folder + "/firefox", FirefoxMediaEntry(url, body, "video/mp4"));
+
+        cache::ReadEntry whole, pieced, firefox;
+        ASSERT_TRUE(cache::ReadChromiumFiles(folder + "/whole_0", "", whole));
+        ASSERT_TRUE(cache::ReadChromiumFiles(folder + "/pieced_0", folder + "/pieced_s", pieced));
+        ASSERT_TRUE(cache::ReadFirefoxFile(folder + "/firefox", firefox));
+        ASSERT_EQ(pieced.entry.storage, cache::Storage::Pieces);
+        EXPECT_EQ(Read(whole.entry), plain);
+        EXPECT_EQ(Read(pieced.entry), plain);
+        EXPECT_EQ(Read(firefox.entry), plain);
     }
 }
 
