@@ -5,11 +5,14 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need.
-RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev libx11-dev)
+RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev libx11-dev
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 RV_RUN_PACKAGES=(mplayer xdg-utils libqt6svg6)
-# The browser cache tests make real caches with Debian's browsers and media from ffmpeg.
+# The browser cache tests make real caches with Debian's browsers and media from ffmpeg;
+# the media facts tests make their clips with ffmpeg, and ffprobe and ffmpegthumbnailer
+# are the peers of their benchmark.
 RV_TEST_PACKAGES=(xvfb xauth locales dbus dbus-daemon xdotool desktop-file-utils openbox
-    chromium firefox-esr python3 ffmpeg)
+    chromium firefox-esr python3 ffmpeg ffmpegthumbnailer)
 # The fuzz targets are built with clang and its libFuzzer runtime.
 RV_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 

@@ -305,6 +305,8 @@ void TfrmMain::actShowLogExecute() {
 
 void TfrmMain::SetPlayState(PlayState state) {
     playState = state;
+    // The worker reading media facts would take disk and processor from the player.
+    frmMediaBrowser->PauseFacts(state != psStopped);
     switch (state) {
         case psStopped:
             btnPlay->setChecked(false);

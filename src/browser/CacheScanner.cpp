@@ -154,23 +154,31 @@ struct NumberKey {
     std::uint32_t index;
 };
 
+using MediaKey = std::function<std::uint64_t(const OperaCacheEntry&, std::int32_t)>;
+
 std::vector<std::uint32_t> SortByNumber(const std::vector<OperaCacheEntry>& entries,
-                                        const SortOrder& order) {
+                                        const SortOrder& order, const MediaKey& mediaKey) {
     std::vector<NumberKey> keys(entries.size());
+    const bool media = order.sortColumn == kColumnLength || order.sortColumn == kColumnPicture;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const OperaCacheEntry& e = entries[i];
         // Signed sizes are biased so that unsigned order is numeric order.
-        keys[i].key = order.sortColumn == 1
+        keys[i].key = media ? mediaKey(e, order.sortColumn)
+                      : order.sortColumn == 1
                           ? static_cast<std::uint64_t>(e.size) ^ (std::uint64_t{1} << 63)
                           : static_cast<std::uint32_t>(e.timestamp);
         keys[i].index = static_cast<std::uint32_t>(i);
     }
+    // Equal keys keep the order they had, so that a column of many unknowns (media facts
+    // not read yet) does not shuffle the rest on every click.
     if (order.sortAscending) {
-        std::sort(keys.begin(), keys.end(),
-                  [](const NumberKey& a, const NumberKey& b) { return a.key < b.key; });
+        std::sort(keys.begin(), keys.end(), [](const NumberKey& a, const NumberKey& b) {
+            return a.key < b.key || (a.key == b.key && a.index < b.index);
+        });
     } else {
-        std::sort(keys.begin(), keys.end(),
-                  [](const NumberKey& a, const NumberKey& b) { return a.key > b.key; });
+        std::sort(keys.begin(), keys.end(), [](const NumberKey& a, const NumberKey& b) {
+            return a.key > b.key || (a.key == b.key && a.index < b.index);
+        });
     }
     std::vector<std::uint32_t> result(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -419,8 +427,12 @@ void CacheScanner::SortEntries() {
         SortByText(order);
         return;
     }
+    const bool media = order.sortColumn == kColumnLength || order.sortColumn == kColumnPicture;
+    if (media && !mediaKey) {
+        return;
+    }
     if (entries.size() > std::numeric_limits<std::uint32_t>::max() ||
-        (order.sortColumn != 0 && order.sortColumn != 1 && order.sortColumn != 2)) {
+        (order.sortColumn != 0 && order.sortColumn != 1 && order.sortColumn != 2 && !media)) {
         std::sort(entries.begin(), entries.end(),
                   [this](const OperaCacheEntry& a, const OperaCacheEntry& b) {
                       return CompareEntries(a, b, order);
@@ -428,7 +440,7 @@ void CacheScanner::SortEntries() {
         return;
     }
     const std::vector<std::uint32_t> sorted =
-        order.sortColumn == 0 ? SortByName(entries, order) : SortByNumber(entries, order);
+        order.sortColumn == 0 ? SortByName(entries, order) : SortByNumber(entries, order, mediaKey);
     ApplyOrder(entries, sorted);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,7 +29,10 @@ enum CacheColumn : std::int32_t {
     kColumnTimestamp = 2,
     kColumnType = 3,
     kColumnAddress = 4,
-    kCacheColumnCount = 5,
+    // Media facts: sorted by the keys CacheScanner::mediaKey gives.
+    kColumnLength = 5,
+    kColumnPicture = 6,
+    kCacheColumnCount = 7,
 };
 
 // The sort state of the list: a CacheColumn and the direction.
@@ -81,6 +85,9 @@ class CacheScanner {
     // The format of the last scan and the folder that held its entries.
     cache::Format format = cache::Format::Classic;
     std::string entriesDir;
+    // The sort key of an entry in a media facts column (bigger is longer or larger; 0 for
+    // what is not known). Unset: those columns keep the order as it is.
+    std::function<std::uint64_t(const OperaCacheEntry&, std::int32_t column)> mediaKey;
 
     // Stores the options (the size in kB, widened before multiplying) without scanning.
     void SetOptions(const std::string& dir, std::int32_t minimalFileSizeKB, bool onlyGxxxx);

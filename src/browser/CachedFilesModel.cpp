@@ -2,15 +2,17 @@
 
 #include <QDate>
 #include <QTime>
+#include <QUrl>
 #include <algorithm>
 #include <climits>
 
+#include "browser/FactsFiller.h"
 #include "browser/SortArrows.h"
 
 namespace {
 
-const char* const kColumnTitles[CachedFilesModel::kColumnCount] = {"File name", "Size [kB]",
-                                                                   "Timestamp", "Type", "Address"};
+const char* const kColumnTitles[CachedFilesModel::kColumnCount] = {
+    "File name", "Size [kB]", "Timestamp", "Type", "Address", "Length", "Picture"};
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -59,7 +61,17 @@ QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
                          ? QString::number(detail->entry.resourceSize)
                          : QStringLiteral("an unknown number of"));
         }
-        return {};
+        return FactsToolTip(entry);
+    }
+    if (index.column() == kLengthColumn || index.column() == kPictureColumn) {
+        // Empty while the facts are still being read.
+        const FactsFiller::Known* known = facts_ ? facts_->Find(entry.fileName) : nullptr;
+        if (known == nullptr) {
+            return {};
+        }
+        return QString::fromUtf8(index.column() == kLengthColumn
+                                     ? media::LengthText(known->facts)
+                                     : media::PictureText(known->facts));
     }
     switch (index.column()) {
         case kColumnFileName:
@@ -118,6 +130,48 @@ void CachedFilesModel::SetColumnImage(int column, int image) {
 void CachedFilesModel::Reload() {
     beginResetModel();
     endResetModel();
+}
+
+void CachedFilesModel::FactsArrived() {
+    const int rows = rowCount();
+    if (rows > 0) {
+        // The view repaints only what it shows, however many rows this names.
+        emit dataChanged(index(0, kLengthColumn), index(rows - 1, kPictureColumn));
+    }
+}
+
+QVariant CachedFilesModel::FactsToolTip(const OperaCacheEntry& entry) const {
+    const FactsFiller::Known* known = facts_ ? facts_->Find(entry.fileName) : nullptr;
+    if (known == nullptr || known->facts.kind == media::Kind::NotMedia) {
+        return {};
+    }
+    return FactsToolTip(known->facts, known->thumbnail);
+}
+
+QString CachedFilesModel::FactsToolTip(const media::Facts& facts, const std::string& thumbnail) {
+    // Rich text even without a picture, so that the escaped facts read as they are.
+    QString text = QStringLiteral("<qt>");
+    if (!thumbnail.empty()) {
+        const QString url =
+            QUrl::fromLocalFile(
+                QString::fromLocal8Bit(thumbnail.data(), static_cast<qsizetype>(thumbnail.size())))
+                .toString();
+        text += QStringLiteral("<img src=\"%1\"><br>").arg(url.toHtmlEscaped());
+    }
+    QStringList parts;
+    parts << QString::fromUtf8(media::LengthText(facts));
+    if (facts.kind == media::Kind::Video) {
+        parts << QStringLiteral("%1x%2").arg(facts.width).arg(facts.height);
+    }
+    for (const std::string* codec : {&facts.videoCodec, &facts.audioCodec}) {
+        if (!codec->empty()) {
+            parts << QString::fromUtf8(codec->c_str());
+        }
+    }
+    if (facts.kind == media::Kind::AudioOnly) {
+        parts << QStringLiteral("audio only");
+    }
+    return text + parts.join(QStringLiteral(" \u00b7 ")).toHtmlEscaped();
 }
 
 QString CachedFilesModel::RelativeName(const std::string& fileName, const std::string& cacheDir) {

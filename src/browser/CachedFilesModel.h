@@ -7,10 +7,13 @@
 #include <cstdint>
 
 #include "browser/CacheScanner.h"
+#include "media/MediaFacts.h"
 
 // The rows of the cached-files list, straight from the scanner's entries. It keeps no
 // row texts: data() builds them each time the view asks, which it does only for the rows
 // it draws, so a list of a million files costs nothing until it is looked at.
+class FactsFiller;
+
 class CachedFilesModel : public QAbstractTableModel {
     Q_OBJECT
   public:
@@ -20,6 +23,8 @@ class CachedFilesModel : public QAbstractTableModel {
     static constexpr int kColumnTimestamp = ::kColumnTimestamp;
     static constexpr int kColumnType = ::kColumnType;
     static constexpr int kColumnAddress = ::kColumnAddress;
+    static constexpr int kLengthColumn = ::kColumnLength;
+    static constexpr int kPictureColumn = ::kColumnPicture;
     static constexpr int kColumnCount = ::kCacheColumnCount;
 
     explicit CachedFilesModel(const CacheScanner& scanner, QObject* parent = nullptr);
@@ -37,6 +42,11 @@ class CachedFilesModel : public QAbstractTableModel {
     // Takes the scanner's entries anew after they were rebuilt or re-sorted.
     void Reload();
 
+    // Where the media facts columns and the row tooltips come from; null: they stay empty.
+    void SetFacts(const FactsFiller* facts) { facts_ = facts; }
+    // Repaints the media facts columns after new facts came.
+    void FactsArrived();
+
     // The row texts, also used by the tests.
     static QString RelativeName(const std::string& fileName, const std::string& cacheDir);
     static QString SizeText(std::int64_t size);
@@ -44,10 +54,16 @@ class CachedFilesModel : public QAbstractTableModel {
     // whole.
     static QString PartialSizeText(std::uint64_t present, std::uint64_t whole);
     static QString TimestampText(std::int32_t timestamp, const QLocale& locale);
+    // The tooltip of a row: the thumbnail above the facts, as rich text.
+    static QString FactsToolTip(const media::Facts& facts, const std::string& thumbnail);
 
   private:
+    // The media facts tooltip of `entry`, or none while they are not known.
+    QVariant FactsToolTip(const OperaCacheEntry& entry) const;
+
     const CacheScanner& scanner_;
     QLocale locale_;
-    std::array<int, kColumnCount> images_{-1, -1, -1, -1, -1};
+    std::array<int, kColumnCount> images_{-1, -1, -1, -1, -1, -1, -1};
+    const FactsFiller* facts_ = nullptr;
     std::array<QIcon, 2> arrows_;
 };

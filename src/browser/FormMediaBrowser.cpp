@@ -18,11 +18,13 @@
 
 #include "browser/CachedFilesModel.h"
 #include "browser/CopyWithProgress.h"
+#include "browser/FactsFiller.h"
 #include "browser/FileManager.h"
-#include "cache/MediaType.h"
 #include "browser/FirstRunPage.h"
 #include "browser/NoticeLine.h"
+#include "cache/MediaType.h"
 #include "platform/DirectoryListing.h"
+#include "platform/ExecutableFiles.h"
 
 TfrmMediaBrowser* frmMediaBrowser = nullptr;
 
@@ -31,7 +33,7 @@ namespace {
 const QString kVideoFilter = QStringLiteral("Video files (*.avi *.mpg *.wmv *.flv *.mov *.rmvb)");
 const QString kAllFilter = QStringLiteral("All files (*)");
 
-constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120, 80, 260};
+constexpr int kColumnWidths[CachedFilesModel::kColumnCount] = {142, 60, 120, 80, 260, 60, 120};
 
 }  // namespace
 
@@ -71,6 +73,8 @@ TfrmMediaBrowser::~TfrmMediaBrowser() {
     lvCachedFiles->removeEventFilter(this);
     delete lvCachedFiles;
     delete lvCachedFilesModel;
+    delete facts;  // its worker reads entries described from `scanner`
+    scanner.mediaKey = nullptr;
 }
 
 void TfrmMediaBrowser::BuildCachePage() {
@@ -98,6 +102,19 @@ void TfrmMediaBrowser::BuildCachePage() {
 
     lvCachedFilesModel = new CachedFilesModel(scanner, this);
     lvCachedFiles->setModel(lvCachedFilesModel);
+    facts = new FactsFiller(scanner, platform::XdgBaseFolder(platform::XdgFolder::kCache), this);
+    lvCachedFilesModel->SetFacts(facts);
+    connect(facts, &FactsFiller::FactsArrived, lvCachedFilesModel, &CachedFilesModel::FactsArrived);
+    scanner.mediaKey = [this](const OperaCacheEntry& entry, std::int32_t column) {
+        return facts->SortKey(entry, column);
+    };
+    facts->visibleRows = [this] {
+        const QRect area = lvCachedFiles->viewport()->rect();
+        const int first = lvCachedFiles->indexAt(area.topLeft()).row();
+        const int last = lvCachedFiles->indexAt(QPoint(0, area.bottom())).row();
+        const int rows = lvCachedFilesModel->rowCount();
+        return std::pair<int, int>(first, last < 0 ? std::min(rows - 1, first + 60) : last);
+    };
     QHeaderView* header = lvCachedFiles->header();
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
@@ -222,6 +239,7 @@ void TfrmMediaBrowser::SetCacheOptions(const std::string& cacheDir, std::int32_t
 void TfrmMediaBrowser::Rescan() {
     RememberSelection();
     scanner.Rescan();
+    facts->DropGone();
     RefreshList();
     lblPlaybackError->SetNotice(QString());
     ShowCacheFolderState();
@@ -265,6 +283,7 @@ void TfrmMediaBrowser::ShowPlaybackError(const std::string& line) {
 
 void TfrmMediaBrowser::RefreshList() {
     lvCachedFilesModel->Reload();
+    facts->Restart();
     if (selectedFileName.empty()) {
         return;
     }
@@ -278,6 +297,10 @@ void TfrmMediaBrowser::RefreshList() {
             return;
         }
     }
+}
+
+void TfrmMediaBrowser::PauseFacts(bool paused) {
+    facts->SetPaused(paused);
 }
 
 void TfrmMediaBrowser::FocusFileControl() {

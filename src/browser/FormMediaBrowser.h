@@ -13,6 +13,7 @@
 class CachedFilesModel;
 class FirstRunPage;
 class NoticeLine;
+class FactsFiller;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -53,6 +54,8 @@ class TfrmMediaBrowser : public QWidget {
     // cache page, the path as a plain file on the "Other" page. False when nothing is.
     bool GetSelectedEntry(cache::Entry& entry) const;
     void SetOtherFile(const std::string& path, bool activate);
+    // Media facts are read in the background while nothing plays.
+    void PauseFacts(bool paused);
 
     // Fired by a double click or Enter in the list, with or without a selected row.
     std::function<void()> OnPlay;
@@ -86,6 +89,7 @@ class TfrmMediaBrowser : public QWidget {
     NoticeLine* lblCacheFolderState;
     // Above both pages: why the last playback failed.
     NoticeLine* lblPlaybackError;
+    FactsFiller* facts;
     QWidget* tsOther;
     QLabel* lblFile;
     QLineEdit* edOtherFile;

@@ -27,4 +27,8 @@ std::string LogFilePath();
 std::string FileBesideExecutable(const std::string& executable, const std::string& extension,
                                  XdgFolder fallbackFolder);
 
+// Creates `path` and the folders above it that are missing, private to the user (0700).
+// False when `path` is not a folder afterwards.
+bool MakeFolders(const std::string& path);
+
 }  // namespace platform

@@ -14,20 +14,6 @@ namespace platform {
 
 namespace {
 
-// mkdir -p, with the private mode the XDG folders call for. Failures surface later as
-// files that cannot be written.
-void MakeFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            return;
-        }
-        if (slash == std::string::npos) {
-            return;
-        }
-    }
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -37,6 +23,21 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
+
+// mkdir -p, with the private mode the XDG folders call for.
+bool MakeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 std::string ExecutablePath() {
     std::vector<char> buffer(PATH_MAX);

@@ -4,11 +4,14 @@
 // nothing outside src/platform includes it.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 namespace platform::posix {
 
@@ -37,5 +40,11 @@ inline bool WriteAll(int fd, const char* data, std::size_t size) {
     }
     return true;
 }
+
+// Writes `text` to a new file beside `path` and renames it over `path`. The new file takes
+// the permissions and owner of `old` when given, else `mode` less the umask; `flush` puts
+// the data and the rename on the disk first. False on any failure, `path` untouched.
+bool ReplaceFile(const std::string& path, std::string_view text, const struct stat* old,
+                 mode_t mode, bool flush);
 
 }  // namespace platform::posix

@@ -17,7 +17,6 @@ namespace platform {
 namespace {
 
 using posix::OpenRetrying;
-using posix::WriteAll;
 
 enum class LoadResult { kLoaded, kMissing, kFailed };
 
@@ -87,116 +86,6 @@ std::string ResolveLink(const std::string& path) {
     return {};
 }
 
-// A name next to `path` that no one else is likely to use.
-std::string TempNameFor(const std::string& path) {
-    static unsigned counter = 0;
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const unsigned long tag = static_cast<unsigned long>(now.tv_nsec) ^
-                              (static_cast<unsigned long>(::getpid()) << 20) ^ ++counter;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".tmp%08lx", tag & 0xffffffffUL);
-    return path + suffix;
-}
-
-// Gives a fresh file the old file's permissions (and owner, where we may), its text, and
-// flushes it to disk.
-bool Fill(int fd, const std::string& text, const struct stat* old) {
-    if (old != nullptr) {
-        if (::fchmod(fd, old->st_mode & 07777) != 0) {
-            return false;
-        }
-        if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
-            // Only the superuser may give a file away; for anyone else the new file is
-            // theirs, like any file they write.
-            if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
-                // not permitted: the file stays ours
-            }
-        }
-    }
-    return WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-}
-
-enum class Outcome { kDone, kFailed, kUnsupported };
-
-// The new contents go first into a file without a name (O_TMPFILE), which a writer killed
-// half-way cannot leave behind; only the finished file gets a temporary name, to be
-// renamed over the old one at once. New files are made with mode 0666 so that the umask
-// applies as to any new file.
-Outcome WriteUnnamed(const std::string& path, const std::string& text, const struct stat* old,
-                     std::string* tempPath) {
-    const int fd =
-        OpenRetrying(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) {
-        return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? Outcome::kUnsupported
-                                                                           : Outcome::kFailed;
-    }
-    Outcome result = Outcome::kFailed;
-    if (Fill(fd, text, old)) {
-        char self[64];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            *tempPath = TempNameFor(path);
-            if (::linkat(AT_FDCWD, self, AT_FDCWD, tempPath->c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                result = Outcome::kDone;
-                break;
-            }
-            if (errno != EEXIST) {
-                result = errno == ENOENT ? Outcome::kUnsupported : Outcome::kFailed;  // no /proc
-                break;
-            }
-        }
-    }
-    if (result != Outcome::kDone) {
-        tempPath->clear();  // no name was made ours: never unlink one
-    }
-    ::close(fd);
-    return result;
-}
-
-// Where unnamed files are not supported: a named temporary file from the start.
-Outcome WriteNamed(const std::string& path, const std::string& text, const struct stat* old,
-                   std::string* tempPath) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *tempPath = TempNameFor(path);
-        const int fd = OpenRetrying(tempPath->c_str(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd < 0 && errno == EEXIST) {
-            continue;
-        }
-        if (fd < 0) {
-            tempPath->clear();
-            return Outcome::kFailed;
-        }
-        const bool filled = Fill(fd, text, old);
-        const bool closed = ::close(fd) == 0;
-        return filled && closed ? Outcome::kDone : Outcome::kFailed;
-    }
-    tempPath->clear();
-    return Outcome::kFailed;
-}
-
-bool ReplaceFile(const std::string& path, const std::string& text, const struct stat* old) {
-    std::string tempPath;
-    Outcome outcome = WriteUnnamed(path, text, old, &tempPath);
-    if (outcome == Outcome::kUnsupported) {
-        outcome = WriteNamed(path, text, old, &tempPath);
-    }
-    if (outcome != Outcome::kDone || ::rename(tempPath.c_str(), path.c_str()) != 0) {
-        if (!tempPath.empty()) {
-            ::unlink(tempPath.c_str());
-        }
-        return false;
-    }
-    // The rename itself reaches the disk with the folder.
-    const int dir = OpenRetrying(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
 }  // namespace
 
 ProfileLookup ReadProfileString(const std::string& path, std::string_view section,
@@ -248,7 +137,7 @@ bool WriteProfileStrings(const std::string& path, const std::vector<ProfileValue
     if ((exists || text.empty()) && text == before) {
         return all;
     }
-    return ReplaceFile(target, text, exists ? &info : nullptr) && all;
+    return posix::ReplaceFile(target, text, exists ? &info : nullptr, 0666, true) && all;
 }
 
 }  // namespace platform

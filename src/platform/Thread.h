@@ -41,4 +41,8 @@ bool WaitForThreads(std::chrono::milliseconds bound);
 
 void SleepMilliseconds(unsigned milliseconds);
 
+// Makes the calling thread yield the processor to the program's other threads (and the
+// user's other programs): for background work that nobody waits on.
+void LowerCurrentThreadPriority();
+
 }  // namespace platform

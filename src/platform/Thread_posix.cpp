@@ -1,5 +1,8 @@
 #include "platform/Thread.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -77,6 +80,14 @@ bool WaitForThreads(std::chrono::milliseconds bound) {
 
 void SleepMilliseconds(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void LowerCurrentThreadPriority() {
+    // On Linux a nice value belongs to the thread whose id is given; the user interface
+    // thread keeps its own.
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) != 0) {
+        // not permitted or not supported: the thread simply keeps its priority
+    }
 }
 
 }  // namespace platform
