@@ -69,6 +69,10 @@ rv_configure() {
     local generator=()
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+        # Three trees of mostly the same objects: where ccache is at hand, let it share them.
+        if command -v ccache >/dev/null 2>&1; then
+            generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+        fi
     fi
     cmake -S "$ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null
 }

@@ -1,4 +1,5 @@
 #include "browser/FileManager.h"
+#include "platform/PathNames.h"
 
 #include <QByteArray>
 #include <QDBusConnection>
@@ -20,14 +21,6 @@ const char* const kInterface = "org.freedesktop.FileManager1";
 // long we stop waiting and open the folder ourselves.
 constexpr int kCallTimeoutMs = 10000;
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 }  // namespace
 
 QString LocalFileUrl(const std::string& path) {
@@ -40,7 +33,7 @@ QString LocalFileUrl(const std::string& path) {
 }
 
 void OpenContainingFolder(const std::string& path) {
-    QProcess::startDetached(QStringLiteral("xdg-open"), {LocalFileUrl(FolderOf(path))});
+    QProcess::startDetached(QStringLiteral("xdg-open"), {LocalFileUrl(platform::FolderOf(path))});
 }
 
 void ShowInFileManager(const std::string& path, QObject* context) {

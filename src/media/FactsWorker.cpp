@@ -1,4 +1,5 @@
 #include "media/FactsWorker.h"
+#include "platform/PathNames.h"
 
 #include "media/Thumbnail.h"
 #include "platform/ExecutableFiles.h"
@@ -11,10 +12,6 @@ namespace media {
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
-
-std::string FolderOf(const std::string& path) {
-    return path.substr(0, path.rfind('/'));
-}
 
 // Whole seconds, rounded down also before 1970, as stat's st_mtime has them.
 std::int64_t Seconds(std::int64_t nanoseconds) {
@@ -86,7 +83,8 @@ void FactsWorker::Run() {
             if (dirty_) {
                 // Idle: a good moment to keep what was found, in case the program dies.
                 lock.unlock();
-                dirty_ = !(platform::MakeFolders(FolderOf(indexPath)) && index_.Save(indexPath));
+                dirty_ = !(platform::MakeFolders(platform::FolderOf(indexPath)) &&
+                           index_.Save(indexPath));
                 lock.lock();
                 continue;
             }
@@ -113,7 +111,7 @@ void FactsWorker::Run() {
         lock.lock();
     }
     lock.unlock();
-    if (dirty_ && platform::MakeFolders(FolderOf(indexPath))) {
+    if (dirty_ && platform::MakeFolders(platform::FolderOf(indexPath))) {
         index_.Save(indexPath);
     }
 }
@@ -121,7 +119,7 @@ void FactsWorker::Run() {
 bool FactsWorker::WriteThumbnail(const std::string& path, const std::string& png) {
     // The folders are made the first time they are found missing.
     return platform::ReplaceWholeFile(path, png, 0600, platform::Durability::kCache) ||
-           (platform::MakeFolders(FolderOf(path)) &&
+           (platform::MakeFolders(platform::FolderOf(path)) &&
             platform::ReplaceWholeFile(path, png, 0600, platform::Durability::kCache));
 }
 

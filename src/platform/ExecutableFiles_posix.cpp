@@ -8,21 +8,12 @@
 #include <vector>
 
 #include "platform/ExecutableFiles.h"
+#include "platform/PathNames.h"
 #include "platform/UserFolders.h"
 
 namespace platform {
 
-namespace {
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // mkdir -p, with the private mode the XDG folders call for.
 bool MakeFolders(const std::string& path) {

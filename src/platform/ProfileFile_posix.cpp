@@ -1,3 +1,4 @@
+#include "platform/PathNames.h"
 #include "platform/ProfileFile.h"
 
 #include <fcntl.h>
@@ -55,14 +56,6 @@ LoadResult Load(const std::string& path, std::string* text, struct stat* info) {
         text->clear();
     }
     return result;
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A link to the settings file stays a link: the file it names is the one replaced, and

@@ -1,3 +1,4 @@
+#include "platform/PathNames.h"
 #include "platform/WholeFile.h"
 
 #include <fcntl.h>
@@ -15,14 +16,6 @@ namespace platform {
 namespace posix {
 
 namespace {
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // A name next to `path` that no one else is likely to use.
 std::string TempNameFor(const std::string& path) {
