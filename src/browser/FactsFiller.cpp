@@ -1,6 +1,7 @@
 #include "browser/FactsFiller.h"
 
 #include <QMetaObject>
+#include <utility>
 
 namespace {
 
@@ -14,12 +15,27 @@ FactsFiller::FactsFiller(const CacheScanner& scanner, const std::string& cacheHo
     : QObject(parent), scanner_(scanner) {
     worker_ = std::make_unique<media::FactsWorker>(
         media::FactsWorker::Options{cacheHome, {}}, [this](media::Result result) {
-            // Runs on the worker's thread: the answer is handed to ours. Should this object
-            // be gone by then, Qt drops the call with it.
-            QMetaObject::invokeMethod(
-                this, [this, result = std::move(result)]() mutable { Take(std::move(result)); },
-                Qt::QueuedConnection);
+            // Runs on the worker's thread. The answer travels under our own lock, and Qt's
+            // queue carries only the wake-up: its locks are invisible to the thread
+            // checker, ours are not. Should this object be gone by then, Qt drops the call.
+            {
+                std::lock_guard<std::mutex> lock(arrivedMutex_);
+                arrived_.push_back(std::move(result));
+            }
+            // By name, so that the queued call is made and freed inside Qt alone.
+            QMetaObject::invokeMethod(this, "TakeArrived", Qt::QueuedConnection);
         });
+}
+
+void FactsFiller::TakeArrived() {
+    std::vector<media::Result> results;
+    {
+        std::lock_guard<std::mutex> lock(arrivedMutex_);
+        results.swap(arrived_);
+    }
+    for (auto& result : results) {
+        Take(std::move(result));
+    }
 }
 
 FactsFiller::~FactsFiller() {

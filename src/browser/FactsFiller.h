@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "browser/CacheScanner.h"
 #include "media/FactsWorker.h"
@@ -61,4 +63,9 @@ class FactsFiller : public QObject {
     const OperaCacheEntry* Next();
     void Feed();
     void Take(media::Result result);
+    Q_INVOKABLE void TakeArrived();
+
+    // Answers from the worker's thread, waiting for the user interface thread.
+    std::mutex arrivedMutex_;
+    std::vector<media::Result> arrived_;
 };
