@@ -23,6 +23,11 @@
 
 extern char** environ;
 
+#include "PeerRun.h"
+
+using bench::RunQuiet;
+using bench::Seconds;
+
 namespace {
 
 constexpr int kTargetFolders = 10000;
@@ -128,27 +133,6 @@ bool MakeHome(const std::string& home) {
     MakeFile(done, "");
     std::printf("%d folders made\n", folders);
     return true;
-}
-
-bool RunQuiet(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        return false;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 double Best(const std::function<void()>& run) {

@@ -31,6 +31,11 @@ extern char** environ;
 
 using namespace testsupport;
 
+#include "PeerRun.h"
+
+using bench::RunQuiet;
+using bench::Seconds;
+
 namespace {
 
 constexpr int kEntries = 20000;
@@ -175,33 +180,6 @@ bool MakeFirefox(const std::string& cache2) {
     }
     WriteFile(cache2 + "/.complete", "");
     return true;
-}
-
-bool RunQuiet(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        return false;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double Seconds(const std::function<void()>& run) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 double Best(const std::function<void()>& run) {
