@@ -39,7 +39,7 @@ class PrivateXServer {
         }
         const std::string geometry = std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24";
         server = platform::SpawnProcess(
-            {"Xvfb", "-displayfd", "1", "-screen", "0", geometry, "-nolisten", "tcp"}, inputRead,
+            {"Xvfb", "-displayfd", "1", "-screen", "0", geometry, "-nolisten", "tcp", "-noreset"}, inputRead,
             outputWrite);
         platform::ClosePipe(inputRead);
         platform::ClosePipe(outputWrite);

@@ -103,7 +103,9 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
     return pids;
 }
 
-// One private X server for the whole run; every program started here draws on it.
+// One private X server for the whole run; every program started here draws on it. It must
+// not reset when its last client leaves (as a killed program does): a program started
+// during the reset cannot connect.
 class XvfbEnvironment : public ::testing::Environment {
   public:
     static inline bool available = false;
@@ -125,7 +127,7 @@ class XvfbEnvironment : public ::testing::Environment {
                 ::dup2(null, STDOUT_FILENO);
                 ::dup2(null, STDERR_FILENO);
                 ::execl(xvfb.c_str(), "Xvfb", display.c_str(), "-screen", "0", "1024x768x24",
-                        "-nolisten", "tcp", static_cast<char*>(nullptr));
+                        "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
                 ::_exit(127);
             }
             available = PollFor([&] { return fs::exists(socket); }, 5s);

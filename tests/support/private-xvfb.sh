@@ -14,7 +14,9 @@ start_private_xvfb() {
         fi
     done
     [ -n "$display" ] || { echo "no free display number in $first-$last" >&2; return 1; }
-    Xvfb ":$display" -screen 0 "$size" -nolisten tcp >"$log" 2>&1 &
+    # -noreset: the server otherwise resets each time its last client leaves, and a
+    # program started in that moment is refused.
+    Xvfb ":$display" -screen 0 "$size" -nolisten tcp -noreset >"$log" 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$display"
     for _ in $(seq 200); do
