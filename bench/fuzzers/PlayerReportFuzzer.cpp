@@ -1,6 +1,7 @@
 // The playback report over whatever the player prints, one line per '\n' of the input:
 // the error line it keeps must be one of the lines given and one it calls an error, the
-// first of them; "no video" is announced once at most, and only for a line that says so.
+// first of them; "no video" is announced once at most, and only for a line that says so; a
+// picture size comes only from the video output's line, and is never absurd.
 // The cache label over any path below a place: it never comes out empty.
 
 #include <cstddef>
@@ -34,7 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    PlayerReport::IsErrorLine(line)) {
             firstError = line;
         }
-        announced += report.Take(line) ? 1 : 0;
+        const PlayerReport::News news = report.Take(line);
+        announced += news.kind == PlayerReport::News::kAudioOnly ? 1 : 0;
+        if (news.kind == PlayerReport::News::kPictureSize) {
+            Check(line.rfind("VO: [", 0) == 0 && news.width > 0 && news.height > 0 &&
+                      news.width <= 65536 && news.height <= 65536,
+                  "a picture size only from the video output's line, and a sane one",
+                  {{"line", line}});
+        }
     }
     report.Finish();
     Check(report.ErrorLine() == firstError, "the first error line is kept",

@@ -84,9 +84,11 @@ QToolButton* TfrmMain::MakeButton(QWidget* parent, const QRect& geometry, const 
 }
 
 void TfrmMain::BuildControls() {
-    pnlVideo = new VideoSurface(this);
+    pnlVideoFrame = new VideoFrame(this, kBackgroundColor);
+    pnlVideoFrame->installEventFilter(this);
+    pnlVideoFrame->hide();
+    pnlVideo = pnlVideoFrame->Surface();
     pnlVideo->installEventFilter(this);
-    pnlVideo->hide();
     lblAudioOnly = new AudioOnlyNote(this);
 
     // The bar is a native window of its own so that it stays above the player's video.
@@ -133,11 +135,6 @@ void TfrmMain::BuildControls() {
     tmrShowControl = new QTimer(this);
     tmrShowControl->setInterval(500);
     connect(tmrShowControl, &QTimer::timeout, this, &TfrmMain::tmrShowControlTimer);
-    tmrVideoRepaint = new QTimer(this);
-    tmrVideoRepaint->setSingleShot(true);
-    tmrVideoRepaint->setInterval(300);
-    connect(tmrVideoRepaint, &QTimer::timeout, this,
-            [this] { platform::RepaintNativeWindow(pnlVideo->winId()); });
     tmrCursorHide = new QTimer(this);
     tmrCursorHide->setInterval(3000);
     connect(tmrCursorHide, &QTimer::timeout, this, &TfrmMain::tmrCursorHideTimer);
@@ -146,12 +143,7 @@ void TfrmMain::BuildControls() {
 void TfrmMain::LayoutChildren() {
     const int w = width();
     const int h = height();
-    if (pnlVideo->isVisible() && pnlVideo->size() != QSize(w, h)) {
-        // The player may still draw a frame where the picture was before it sees the new
-        // size, and it never wipes that spot itself (full screen showed two pictures).
-        tmrVideoRepaint->start();
-    }
-    pnlVideo->setGeometry(0, 0, w, h);
+    pnlVideoFrame->setGeometry(0, 0, w, h);
     pnlControl->setGeometry(0, h - kControlHeight, w, kControlHeight);
     pnlControlRight->setGeometry(w - kControlRightWidth, 0, kControlRightWidth, kControlHeight);
     if (frmMediaBrowser && frmMediaBrowser->parentWidget() == this) {
@@ -205,6 +197,9 @@ void TfrmMain::FormShow() {
         frmMediaBrowser->setAutoFillBackground(true);
         frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
         mplayer.OnStop = [this] { OnPlayerStop(); };
+        mplayer.OnPictureSize = [this](int width, int height) {
+            pnlVideoFrame->SetPictureSize(QSize(width, height));
+        };
         mplayer.OnAudioOnly = [this] {
             // Nothing is drawn into the video window: the window's own area shows the note.
             pnlVideo->hide();
@@ -329,7 +324,7 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
     if (show) {
         // The video window is native and would cover the browser; it goes while nothing
         // plays and comes back with the next file.
-        pnlVideo->hide();
+        pnlVideoFrame->hide();
         lblAudioOnly->hide();
         frmMediaBrowser->show();
         if (rescan) {
@@ -351,7 +346,8 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         }
         lblAudioOnly->hide();
         pnlVideo->show();
-        pnlVideo->lower();
+        pnlVideoFrame->show();
+        pnlVideoFrame->lower();
         pnlControl->raise();
         controlBarAutoHide = true;
     }
@@ -366,6 +362,8 @@ void TfrmMain::Play() {
                 btnPlay->setChecked(false);
                 return;
             }
+            // Until the player tells the new picture's size, its window fills the frame.
+            pnlVideoFrame->SetPictureSize(QSize());
             SetPlayState(psPlaying);
             playingFile = entry.file;
             mplayer.Play(entry);
@@ -445,9 +443,9 @@ void TfrmMain::SetVideoCursorHidden(bool hidden) {
     cursorHidden = hidden;
     // Over the video only: the bar and the docked browser keep their cursor.
     if (hidden) {
-        pnlVideo->setCursor(Qt::BlankCursor);
+        pnlVideoFrame->setCursor(Qt::BlankCursor);
     } else {
-        pnlVideo->unsetCursor();
+        pnlVideoFrame->unsetCursor();
     }
 }
 
@@ -657,14 +655,14 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         // handlers would otherwise run a second time (two "osd" for one right click).
         case QEvent::MouseButtonPress: {
             auto* mouse = static_cast<QMouseEvent*>(event);
-            if (watched == pnlVideo || watched == pnlControl) {
+            if (watched == pnlVideo || watched == pnlVideoFrame || watched == pnlControl) {
                 pnlDragWindow(mouse->button(), mouse->globalPosition().toPoint());
                 return true;
             }
             break;
         }
         case QEvent::MouseMove:
-            if (watched == pnlVideo) {
+            if (watched == pnlVideo || watched == pnlVideoFrame) {
                 pnlVideoMouseMove();
                 return true;
             }

@@ -13,6 +13,7 @@ class QFrame;
 class QTimer;
 class QToolButton;
 class QMouseEvent;
+class VideoFrame;
 class VideoSurface;
 class WindowDragger;
 
@@ -73,10 +74,10 @@ class TfrmMain : public QWidget {
     QToolButton* btnClose = nullptr;
     QTimer* tmrShowControl = nullptr;
     QTimer* tmrCursorHide = nullptr;
+    // The video's area, and in it the player's window at the picture's aspect.
+    VideoFrame* pnlVideoFrame = nullptr;
     VideoSurface* pnlVideo = nullptr;
     AudioOnlyNote* lblAudioOnly = nullptr;
-    // Wipes the video window a moment after it was resized (see LayoutChildren).
-    QTimer* tmrVideoRepaint = nullptr;
 
     // Key and wheel handling, seen before the focused control and never consuming.
     void FormKeyDown(int key);

@@ -179,11 +179,17 @@ int MPlayer::StartProcess(const std::string& line, const std::vector<std::string
     // apart.
     threadWait = new ThreadMplayerWait(
         process, [this, process] { OnProcessExit(process); }, report);
-    threadControl = new ThreadMplayerControl(hStdOutRead, report, [this, process] {
-        if (process == hProcess && OnAudioOnly) {
-            OnAudioOnly();
-        }
-    });
+    threadControl = new ThreadMplayerControl(
+        hStdOutRead, report, [this, process](const PlayerReport::News& news) {
+            if (process != hProcess) {
+                return;
+            }
+            if (news.kind == PlayerReport::News::kAudioOnly && OnAudioOnly) {
+                OnAudioOnly();
+            } else if (news.kind == PlayerReport::News::kPictureSize && OnPictureSize) {
+                OnPictureSize(news.width, news.height);
+            }
+        });
     return 0;
 }
 

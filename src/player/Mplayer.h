@@ -63,6 +63,11 @@ class MPlayer {
     // only: the player draws nothing into the window then.
     std::function<void()> OnAudioOnly;
 
+    // Fired on the user interface thread when the player has set up its video output: the
+    // picture's size as it is meant to be seen. The player fills whatever window it draws
+    // into, so keeping the aspect is the window's part.
+    std::function<void(int width, int height)> OnPictureSize;
+
     // Why the last playback ended early, for the user: the player's own line (its "File
     // not found" or the like) when it gave up within kQuickEnd of its start without being
     // asked to stop, or why it could not be started. Empty otherwise. Set before OnStop

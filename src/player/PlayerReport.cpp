@@ -1,5 +1,6 @@
 #include "player/PlayerReport.h"
 
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -12,7 +13,48 @@ bool Contains(const std::string& line, const char* part) {
     return line.find(part) != std::string::npos;
 }
 
+// A decimal number at `at` in `line`, moved past; none beyond `limit`.
+bool ReadNumber(const std::string& line, std::size_t& at, int limit, int& value) {
+    const char* first = line.data() + at;
+    const char* last = line.data() + line.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end == first || value <= 0 || value > limit) {
+        return false;
+    }
+    at += static_cast<std::size_t>(end - first);
+    return true;
+}
+
+bool Expect(const std::string& line, std::size_t& at, const char* text) {
+    if (line.compare(at, std::strlen(text), text) != 0) {
+        return false;
+    }
+    at += std::strlen(text);
+    return true;
+}
+
 }  // namespace
+
+PlayerReport::News PlayerReport::PictureSizeOf(const std::string& line) {
+    // Far beyond any screen; a number past it is not a picture size.
+    constexpr int kLimit = 1 << 16;
+    if (!StartsWith(line, "VO: [")) {
+        return {};
+    }
+    std::size_t at = line.find("] ");
+    if (at == std::string::npos) {
+        return {};
+    }
+    at += 2;
+    int sourceWidth = 0, sourceHeight = 0, width = 0, height = 0;
+    if (!ReadNumber(line, at, kLimit, sourceWidth) || !Expect(line, at, "x") ||
+        !ReadNumber(line, at, kLimit, sourceHeight) || !Expect(line, at, " => ") ||
+        !ReadNumber(line, at, kLimit, width) || !Expect(line, at, "x") ||
+        !ReadNumber(line, at, kLimit, height)) {
+        return {};
+    }
+    return {News::kPictureSize, width, height};
+}
 
 bool PlayerReport::IsErrorLine(const std::string& line) {
     if (StartsWith(line, "Failed to open ")) {
@@ -29,18 +71,20 @@ bool PlayerReport::IsErrorLine(const std::string& line) {
            Contains(line, "av_open_input_stream() failed");
 }
 
-bool PlayerReport::Take(const std::string& line) {
+PlayerReport::News PlayerReport::Take(const std::string& line) {
     std::lock_guard<std::mutex> guard(lock);
     if (StartsWith(line, "Starting playback...")) {
         started = true;
     } else if (StartsWith(line, "Video: no video")) {
         const bool first = !audioOnly;
         audioOnly = true;
-        return first;
+        return first ? News{News::kAudioOnly} : News{};
+    } else if (StartsWith(line, "VO: ")) {
+        return PictureSizeOf(line);
     } else if (errorLine.empty() && IsErrorLine(line)) {
         errorLine = line;
     }
-    return false;
+    return {};
 }
 
 void PlayerReport::Finish() {

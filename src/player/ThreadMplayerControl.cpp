@@ -5,10 +5,10 @@
 
 ThreadMplayerControl::ThreadMplayerControl(platform::PipeEnd pipe,
                                            std::shared_ptr<PlayerReport> playbackReport,
-                                           std::function<void()> audioOnly)
+                                           std::function<void(const PlayerReport::News&)> news)
     : hPipe(pipe),
       report(std::move(playbackReport)),
-      onAudioOnly(std::move(audioOnly)),
+      onNews(std::move(news)),
       lines(CLog::kMaxMessageLength) {
     Start();
 }
@@ -20,8 +20,12 @@ ThreadMplayerControl::~ThreadMplayerControl() {
 void ThreadMplayerControl::Execute() {
     const OutputLines::LineSink log = [this](const std::string& line) {
         CLog::Instance()->Log("%s", line.c_str());
-        if (report && report->Take(line) && onAudioOnly) {
-            platform::Synchronize(onAudioOnly);
+        if (!report) {
+            return;
+        }
+        const PlayerReport::News news = report->Take(line);
+        if (news.kind != PlayerReport::News::kNothing && onNews) {
+            platform::Synchronize([&] { onNews(news); });
         }
     };
     for (;;) {

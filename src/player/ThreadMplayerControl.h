@@ -15,12 +15,12 @@
 // pipe and closes it itself when it finishes, so no other thread ever closes a descriptor
 // this one may be reading. Once asked to stop it still reads until the pipe runs dry, so
 // the last lines of a player that has ended are not lost. Every line also goes to the
-// playback's report; the one that says the file has no picture is handed to the user
-// interface thread through `onAudioOnly` at once.
+// playback's report; what the report finds news (no picture, the picture's size) is handed
+// to the user interface thread through `onNews` at once.
 class ThreadMplayerControl final : public platform::Thread {
   public:
     ThreadMplayerControl(platform::PipeEnd pipe, std::shared_ptr<PlayerReport> report,
-                         std::function<void()> onAudioOnly);
+                         std::function<void(const PlayerReport::News&)> onNews);
 
     static constexpr std::size_t kBufferSize = 32768;
 
@@ -30,7 +30,7 @@ class ThreadMplayerControl final : public platform::Thread {
 
     platform::PipeEnd hPipe;
     std::shared_ptr<PlayerReport> report;
-    std::function<void()> onAudioOnly;
+    std::function<void(const PlayerReport::News&)> onNews;
     char buffer[kBufferSize];
     OutputLines lines;
 };

@@ -24,6 +24,8 @@
 #include <QUrl>
 #include <QWheelEvent>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -818,6 +820,64 @@ TEST_F(MainWindowTest, ControlBarTimerRunsFromRealMouseMovesOverTheVideo) {
     EXPECT_TRUE(QTest::qWaitFor([] { return !frmMain->pnlControl->isVisible(); }, 3000));
     QCursor::setPos(frmMain->mapToGlobal(QPoint(50, frmMain->height() - 2)));
     EXPECT_TRUE(QTest::qWaitFor([] { return frmMain->pnlControl->isVisible(); }, 3000));
+}
+
+// The surface lies centred in the frame, touching two opposite sides, at the picture's
+// aspect within a pixel.
+::testing::AssertionResult KeepsAspect(const QRect& surface, const QSize& frame,
+                                       const QSize& picture) {
+    const bool fullWidth = surface.left() == 0 && surface.width() == frame.width();
+    const bool fullHeight = surface.top() == 0 && surface.height() == frame.height();
+    const bool centred = std::abs(surface.left() * 2 + surface.width() - frame.width()) <= 1 &&
+                         std::abs(surface.top() * 2 + surface.height() - frame.height()) <= 1;
+    const double aspect = double(picture.width()) / picture.height();
+    const bool shaped = fullWidth ? std::abs(surface.height() - surface.width() / aspect) <= 1
+                                  : std::abs(surface.width() - surface.height() * aspect) <= 1;
+    if ((fullWidth || fullHeight) && centred && shaped) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "surface " << surface.x() << "," << surface.y() << " " << surface.width() << "x"
+           << surface.height() << " in " << frame.width() << "x" << frame.height() << " for "
+           << picture.width() << "x" << picture.height();
+}
+
+// The player fills whatever window it draws into, so the window it is given keeps the
+// picture's aspect, as the player tells it once its video output is set up: in the window,
+// in full screen, and anew for the next file. The bars beside the picture are the video's
+// area too: a move over them shows the control bar as one over the picture does.
+TEST_F(MainWindowTest, ThePlayersWindowKeepsThePicturesAspect) {
+    Start();
+    const auto surface = [] { return frmMain->pnlVideo->geometry(); };
+    const auto frame = [] { return frmMain->pnlVideoFrame->size(); };
+    const auto settlesAt = [&](const QSize& picture) {
+        (void)QTest::qWaitFor([&] { return KeepsAspect(surface(), frame(), picture); }, 5000);
+        return KeepsAspect(surface(), frame(), picture);
+    };
+    PlayFromCache("wide.flv", "wait-line go\nout VO: [x11] 480x360 => 640x360 Planar YV12\\n\n");
+    EXPECT_EQ(frame(), QSize(500, 400));
+    EXPECT_EQ(surface(), QRect(QPoint(0, 0), frame())) << "before the player has said";
+    mplayer.SendCommand("go");
+    EXPECT_TRUE(settlesAt(QSize(640, 360)));
+    EXPECT_EQ(surface(), QRect(0, 59, 500, 281));
+
+    frmMain->tmrShowControl->stop();
+    QTest::mouseMove(frmMain->windowHandle(), QPoint(250, 20));
+    EXPECT_TRUE(frmMain->tmrShowControl->isActive()) << "a move over the bar above the picture";
+
+    Key(Qt::Key_F);
+    ASSERT_TRUE(frmMain->IsFullScreen());
+    EXPECT_TRUE(settlesAt(QSize(640, 360)));
+    Key(Qt::Key_Escape);
+    EXPECT_TRUE(settlesAt(QSize(640, 360)));
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(Ended());
+
+    PlayFromCache("tall.flv", "wait-line go\nout VO: [x11] 360x640 => 360x640 Planar YV12\\n\n");
+    EXPECT_EQ(surface(), QRect(QPoint(0, 0), frame())) << "the last file's shape stayed";
+    mplayer.SendCommand("go");
+    EXPECT_TRUE(settlesAt(QSize(360, 640)));
+    EXPECT_EQ(surface(), QRect(137, 0, 225, 400));
 }
 
 TEST_F(MainWindowTest, CursorHidesOnlyInFullScreen) {

@@ -1,11 +1,13 @@
 // grab_window WINDOW [PPM]: reads what the screen shows of a window (its children, such as
 // the player's video, included) and prints one line:
 //
-//   X Y WIDTH HEIGHT BACKGROUND LIGHT HASH
+//   X Y WIDTH HEIGHT BACKGROUND LIGHT HASH TOP LEFT
 //
 // the window's position on the screen and size, the share of pixels in the program's
 // background colour 0x010101 and the share of light pixels (all channels above 200), both
-// in thousandths, and a hash of all pixels, so that two grabs can be compared. With PPM,
+// in thousandths, a hash of all pixels, so that two grabs can be compared, and how many
+// pixels of the background colour come first down the middle column and along the middle
+// row (the bars above and beside a picture kept at its aspect). With PPM,
 // the picture is also written there. WINDOW is a window id (decimal or 0x hexadecimal).
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -45,6 +47,16 @@ int main(int argc, char** argv) {
     if (ppm != nullptr) {
         std::fprintf(ppm, "P6\n%d %d\n255\n", width, height);
     }
+    const auto isBackground = [&](int column, int row) {
+        return (XGetPixel(image, column, row) & 0xffffff) == 0x010101;
+    };
+    int top = 0, left = 0;
+    while (top < height && isBackground(width / 2, top)) {
+        ++top;
+    }
+    while (left < width && isBackground(left, height / 2)) {
+        ++left;
+    }
     std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
     long background = 0, light = 0;
     for (int row = 0; row < height; ++row) {
@@ -67,9 +79,9 @@ int main(int argc, char** argv) {
         std::fclose(ppm);
     }
     const long total = static_cast<long>(width) * height;
-    std::printf("%d %d %d %d %ld %ld %016llx\n", x, y, width, height,
+    std::printf("%d %d %d %d %ld %ld %016llx %d %d\n", x, y, width, height,
                 total > 0 ? background * 1000 / total : 0, total > 0 ? light * 1000 / total : 0,
-                static_cast<unsigned long long>(hash));
+                static_cast<unsigned long long>(hash), top, left);
     XDestroyImage(image);
     XCloseDisplay(display);
     return 0;

@@ -80,7 +80,8 @@ wait_for 150 started || fail "no \"Application started\""
 window="$(wait_for 50 xdotool search --onlyvisible --name '^Reelvault$' | head -n 1)"
 [ -n "$window" ] || fail "no window titled Reelvault"
 
-# X Y W H BACKGROUND LIGHT HASH of the window now; with a name, its picture is kept too.
+# X Y W H BACKGROUND LIGHT HASH TOP LEFT of the window now (see grab_window); with a name,
+# its picture is kept too.
 look() {
     if [ -n "$shots" ] && [ -n "${1:-}" ]; then
         "$grab" "$window" "$shots/$1.ppm"
@@ -107,13 +108,18 @@ xdotool mousemove --window "$window" 60 52 click 1
 xdotool mousemove 1020 4
 key Return
 wait_for 100 player_running || fail "Enter on the first row started no player"
-# The player scales the clip (160x120) to the window: next to nothing is left in the
-# background colour (about 880 thousandths were with the picture at its own size).
-playing_shows_video() {
+# The clip (160x120, 4:3) is scaled to the window (350x300) at its aspect: 350x263, with
+# a bar of about 18 rows of the background above it (and one below, under the control
+# bar) and none beside it. At its own size about 880 thousandths of the window were
+# background; stretched to the window's shape, there was no bar.
+letterboxed() {
     local now
     now="$(look)"
-    [ "$(field "$now" 5)" -lt 50 ] && [ "$(field "$now" 6)" -lt 500 ]
+    [ "$(field "$now" 5)" -lt 150 ] && [ "$(field "$now" 6)" -lt 500 ] &&
+        [ "$(field "$now" 8)" -ge 16 ] && [ "$(field "$now" 8)" -le 20 ] &&
+        [ "$(field "$now" 9)" -eq 0 ]
 }
+playing_shows_video() { letterboxed; }
 wait_for 100 playing_shows_video || fail "no video in the window: $(look)"
 sleep 0.5
 look playing >/dev/null
@@ -139,14 +145,20 @@ look bar-over-video >/dev/null
 key f
 covers() { [ "$(look | cut -d' ' -f1-4)" = "0 0 1024 768" ]; }
 wait_for 30 covers || fail "F does not cover the screen: $(look)"
-# The picture fills the screen too (about 930 thousandths were background at its own size).
-fills_screen() { [ "$(field "$(look)" 5)" -lt 50 ]; }
+# The screen (1024x768) has the clip's shape: the picture fills it, no bar (about 930
+# thousandths were background at its own size).
+fills_screen() {
+    local now
+    now="$(look)"
+    [ "$(field "$now" 5)" -lt 50 ] && [ "$(field "$now" 8)" -le 1 ] && [ "$(field "$now" 9)" -le 1 ]
+}
 wait_for 20 fills_screen || fail "the picture does not fill the screen: $(look)"
 look fullscreen >/dev/null
 key Escape
 back() { [ "$(look | cut -d' ' -f1-4)" = "30 30 350 300" ]; }
 wait_for 30 back || fail "Esc does not leave full screen: $(look)"
 kill -0 "$app_pid" 2>/dev/null || fail "Esc in full screen ended the program"
+wait_for 30 letterboxed || fail "back in the window, the picture lost its aspect: $(look)"
 
 key Return
 wait_for 100 no_player || fail "Enter did not stop the player"
