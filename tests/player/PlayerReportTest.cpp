@@ -134,4 +134,35 @@ TEST(PlayerReportTest, KnowsTheRealPlayersErrorLinesFromItsWarnings) {
     }
 }
 
+// The size the picture is shown at comes from the real player's video output line (its
+// display aspect applied after "=>"); nothing else, and nothing absurd, is taken for one.
+TEST(PlayerReportTest, ReadsThePictureSizeFromTheVideoOutputLineOnly) {
+    struct Case {
+        const char* line;
+        int width, height;  // 0 0: no size
+    };
+    const Case cases[] = {
+        {"VO: [x11] 480x360 => 640x360 Planar YV12  [zoom]", 640, 360},
+        {"VO: [xv] 720x576 => 1024x576 Packed YUY2 ", 1024, 576},
+        {"VO: [x11] 480x360 => 640x360", 640, 360},
+        {"VO: [x11] 480x360 => 0x360 Planar YV12", 0, 0},
+        {"VO: [x11] 480x360 => 99999999999x360 Planar YV12", 0, 0},
+        {"VO: [x11] 480x360 => -640x360", 0, 0},
+        {"VO: [x11] 480x360 =>640x360", 0, 0},
+        {"VO: [x11] 480x360 => 640x", 0, 0},
+        {"VO: [x11]", 0, 0},
+        {"VDec: vo config request - 480 x 360 (preferred colorspace: Planar YV12)", 0, 0},
+        {"Movie-Aspect is 1.78:1 - prescaling to correct movie aspect.", 0, 0},
+    };
+    for (const auto& c : cases) {
+        PlayerReport report;
+        const PlayerReport::News news = report.Take(c.line);
+        EXPECT_EQ(news.kind,
+                  c.width ? PlayerReport::News::kPictureSize : PlayerReport::News::kNothing)
+            << c.line;
+        EXPECT_EQ(news.width, c.width) << c.line;
+        EXPECT_EQ(news.height, c.height) << c.line;
+    }
+}
+
 }  // namespace
