@@ -1,7 +1,10 @@
 // The scanner's part for today's caches: Chromium's simple cache and Firefox's cache2.
 
 #include <algorithm>
+#include <atomic>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "browser/CacheScanner.h"
 #include "cache/CacheLayout.h"
@@ -36,58 +39,102 @@ std::string Join(const std::string& dir, std::string_view name) {
 
 const std::string kNothing;
 
-}  // namespace
+struct ListedFile {
+    std::string name;
+    platform::FileIdentity identity;
+    bool present = false;  // false: gone, or no regular file, by the time it was looked at
+};
 
-void CacheScanner::ScanChromium(const std::string& dir) {
+// The files of `dir` whose names `wanted` keeps, with their identities. One look-up per
+// file is most of what a rescan costs (a cache holds tens of thousands of files), so the
+// look-ups are shared with a second thread once there are enough of them.
+template <typename Wanted>
+std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) {
     platform::DirectoryListing listing(dir);
-    struct Found {
-        std::string stem;  // the name less "_0"
-        platform::FileIdentity identity;
-    };
-    std::vector<Found> entryFiles;
-    std::unordered_map<std::string, platform::FileIdentity> pieces;
+    listing.SkipFileDetails();
+    std::vector<ListedFile> files;
     platform::DirectoryEntry entry;
     while (listing.Next(entry)) {
         const std::string_view name(entry.name, entry.nameLength);
-        // `_1` files hold no body; `todelete_` files are on their way out; the index and
-        // anything else of the browser's are no entries.
-        if (entry.kind != platform::EntryKind::File || name.substr(0, 9) == "todelete_") {
-            continue;
+        if (entry.kind == platform::EntryKind::File && wanted(name)) {
+            files.push_back({std::string(name), {}, false});
         }
-        if (EndsWith(name, "_0")) {
-            entryFiles.push_back({std::string(name.substr(0, name.size() - 2)), IdentityOf(entry)});
-        } else if (EndsWith(name, "_s")) {
-            pieces.emplace(std::string(name.substr(0, name.size() - 2)), IdentityOf(entry));
+    }
+    constexpr std::size_t kChunk = 256;
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        platform::DirectoryEntry details;
+        for (std::size_t first = next.fetch_add(kChunk); first < files.size();
+             first = next.fetch_add(kChunk)) {
+            const std::size_t last = std::min(files.size(), first + kChunk);
+            for (std::size_t i = first; i < last; ++i) {
+                ListedFile& file = files[i];
+                file.present = listing.FileDetails(file.name.c_str(), details);
+                if (file.present) {
+                    file.identity = IdentityOf(details);
+                }
+            }
+        }
+    };
+    std::thread helper;
+    if (files.size() > 2 * kChunk) {
+        try {
+            helper = std::thread(work);
+        } catch (const std::system_error&) {
+            // no thread to spare: this one looks at every file
+        }
+    }
+    work();
+    if (helper.joinable()) {
+        helper.join();
+    }
+    return files;
+}
+
+}  // namespace
+
+void CacheScanner::ScanChromium(const std::string& dir) {
+    // `_1` files hold no body; `todelete_` files are on their way out; the index and
+    // anything else of the browser's are no entries.
+    std::vector<ListedFile> files = ListFiles(dir, [](std::string_view name) {
+        return name.substr(0, 9) != "todelete_" && (EndsWith(name, "_0") || EndsWith(name, "_s"));
+    });
+    std::unordered_map<std::string, platform::FileIdentity> pieces;
+    for (ListedFile& file : files) {
+        if (file.present && EndsWith(file.name, "_s")) {
+            file.name.resize(file.name.size() - 2);
+            pieces.emplace(std::move(file.name), file.identity);
         }
     }
     std::unordered_map<std::string, Remembered> seen;
-    for (const Found& found : entryFiles) {
-        const auto piecesIt = pieces.find(found.stem);
+    for (const ListedFile& file : files) {
+        if (!file.present || !EndsWith(file.name, "_0")) {
+            continue;
+        }
+        const auto piecesIt = pieces.find(file.name.substr(0, file.name.size() - 2));
         const bool hasPieces = piecesIt != pieces.end();
         // A body is never larger than the file that holds it: files that cannot reach the
         // minimal size are not even opened.
         const std::int64_t largest =
-            std::max(found.identity.size, hasPieces ? piecesIt->second.size : 0);
+            std::max(file.identity.size, hasPieces ? piecesIt->second.size : 0);
         if (largest < minimalFileSize) {
             continue;
         }
-        TakeModernEntry(Join(dir, found.stem + "_0"), found.identity,
-                        hasPieces ? Join(dir, found.stem + "_s") : std::string(),
+        TakeModernEntry(Join(dir, file.name), file.identity,
+                        hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
                         hasPieces ? piecesIt->second : platform::FileIdentity{}, seen);
     }
     remembered = std::move(seen);
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
-    platform::DirectoryListing listing(dir);
+    const std::vector<ListedFile> files = ListFiles(dir, [](std::string_view) { return true; });
     std::unordered_map<std::string, Remembered> seen;
-    platform::DirectoryEntry entry;
-    while (listing.Next(entry)) {
-        if (entry.kind != platform::EntryKind::File || entry.size < minimalFileSize) {
-            continue;
+    for (const ListedFile& file : files) {
+        if (file.present && file.identity.size >= minimalFileSize) {
+            TakeModernEntry(Join(dir, file.name), file.identity, std::string(),
+                            platform::FileIdentity{}, seen);
         }
-        TakeModernEntry(Join(dir, std::string_view(entry.name, entry.nameLength)),
-                        IdentityOf(entry), std::string(), platform::FileIdentity{}, seen);
     }
     remembered = std::move(seen);
 }

@@ -62,6 +62,12 @@ class DirectoryListing {
     // that vanish between the listing and their stat are passed over.
     bool Next(DirectoryEntry& entry);
 
+    // The size, time and identity of the file `name` in this folder, as Next gives them
+    // (a link is followed to a regular file); false when it has gone or is no regular
+    // file. Any thread may call it, several at once, while nobody calls Next: a listing
+    // taken with SkipFileDetails can share its files' look-ups out this way.
+    bool FileDetails(const char* name, DirectoryEntry& entry) const;
+
   private:
     void* stream_ = nullptr;  // DIR*
     bool fileDetails_ = true;

@@ -159,6 +159,19 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
     return false;
 }
 
+bool DirectoryListing::FileDetails(const char* name, DirectoryEntry& entry) const {
+    if (stream_ == nullptr) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstatat(::dirfd(AsDir(stream_)), name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    entry.kind = EntryKind::File;
+    TakeFileDetails(st, entry);
+    return true;
+}
+
 bool IsDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
 #include "browser/CacheScanner.h"
@@ -143,6 +144,49 @@ TEST_F(ChromiumScan, RescanReadsOnlyWhatChanged) {
     auto rows = Rows(scanner);
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows["growing.mp4"]->size, static_cast<std::int64_t>(kBig + 100));
+}
+
+// A cache of more files than one thread looks at alone: each entry still finds its own
+// pieces, and nothing is lost or listed twice.
+TEST(ModernScan, ALargeChromiumCacheKeepsEveryEntryWithItsOwnPieces) {
+    TempDir dir;
+    const std::string data = dir / "Cache_Data";
+    fs::create_directories(data);
+    WriteChromiumIndex(data);
+    const int kVideos = 600;
+    char stem[20];
+    for (int i = 0; i < 2 * kVideos; ++i) {
+        std::snprintf(stem, sizeof stem, "%016x", 0x1000 + i);
+        const std::string url = "https://v.test/" + std::to_string(i) + (i % 2 ? ".js" : ".webm");
+        if (i % 2) {
+            WriteFile(data + "/" + stem + "_0",
+                      ChromiumEntryFile(ChromiumKey(url), "x",
+                                        ChromiumStream0(ChromiumHttp("text/javascript", 1))));
+            continue;
+        }
+        WriteFile(data + "/" + stem + "_0",
+                  ChromiumEntryFile(ChromiumKey(url), "",
+                                    ChromiumStream0(ChromiumHttp("video/webm", 2048 + i))));
+        WriteFile(data + "/" + stem + "_s",
+                  ChromiumSparseFile(ChromiumKey(url), ChromiumPieces(Media(2048 + i))));
+    }
+    CacheScanner scanner;
+    scanner.SetOptions(data, 0, true);
+    for (int pass = 0; pass < 2; ++pass) {
+        scanner.Rescan();
+        ASSERT_EQ(scanner.entries.size(), std::size_t(kVideos)) << "pass " << pass;
+        std::set<std::string> files;
+        for (const auto& row : scanner.entries) {
+            const cache::Entry e = scanner.Describe(row);
+            EXPECT_EQ(e.storage, cache::Storage::Pieces) << e.file;
+            EXPECT_EQ(e.piecesFile, e.file.substr(0, e.file.size() - 2) + "_s");
+            const int i = std::stoi(scanner.DisplayName(row));
+            EXPECT_EQ(row.size, 2048 + i) << e.file;
+            files.insert(e.file);
+        }
+        EXPECT_EQ(files.size(), std::size_t(kVideos));
+    }
+    EXPECT_EQ(scanner.filesRead, 0u) << "the second pass read nothing again";
 }
 
 TEST_F(ChromiumScan, SortsByEveryColumn) {
