@@ -13,26 +13,11 @@ grab="$3"
 clip="$4"
 shots="${5:-}"
 
-for tool in Xvfb mplayer xdotool; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "$tool missing: skipped"; exit 77; }
-done
-if [ "$wm" != bare ]; then
-    command -v "$wm" >/dev/null 2>&1 || { echo "$wm missing: skipped"; exit 77; }
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/../support/display-session.sh"
+need_tools Xvfb mplayer xdotool
+[ "$wm" = bare ] || need_tools "$wm"
 
-work="$(mktemp -d)"
-xvfb_pid=""
-wm_pid=""
-app_pid=""
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    # A player still running goes with the program (it asked for its parent's death).
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_session
 fail() {
     echo "FAIL: $*"
     echo "--- log:"
@@ -42,29 +27,8 @@ fail() {
     exit 1
 }
 
-# waits up to N tenths of a second for a command to succeed
-wait_for() {
-    local tenths="$1"
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
-
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private-xvfb.sh"
 start_private_xvfb 200 299 1024x768x24 "$work/xvfb.txt" || fail "no display"
-if [ "$wm" != bare ]; then
-    # A home of its own: no user's settings change the test.
-    HOME="$work" "$wm" >"$work/wm.txt" 2>&1 &
-    wm_pid=$!
-    # Until it has said on the root window that it runs, and a moment more: it says so
-    # before it manages new windows.
-    wm_runs() { xdotool get_desktop >/dev/null 2>&1; }
-    wait_for 100 wm_runs || fail "$wm did not start"
-    sleep 1.5
-fi
+start_window_manager "$wm" || fail "no window manager"
 
 mkdir -p "$work/cache/g_0001"
 cp "$clip" "$work/cache/g_0001/0A1B2C3D"

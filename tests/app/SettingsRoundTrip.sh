@@ -6,21 +6,12 @@ set -u
 program="$1"
 close_window="$2"
 
-command -v Xvfb >/dev/null 2>&1 || { echo "Xvfb missing: skipped"; exit 77; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/display-session.sh"
+need_tools Xvfb
 
-work="$(mktemp -d)"
-xvfb_pid=""
-app_pid=""
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_session
 fail() { echo "FAIL: $*"; echo "--- ini:"; cat "$work/reelvault.ini"; exit 1; }
 
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private-xvfb.sh"
 start_private_xvfb 120 199 1280x800x24 "$work/xvfb.txt" || exit 1
 
 # The program keeps its files beside itself: give it a folder of its own.

@@ -13,24 +13,11 @@ grab="$2"
 caches="$3"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
+source "$here/../support/display-session.sh"
 [ -f "$caches/stamp" ] || { echo "no browser caches in $caches: skipped"; exit 77; }
-for tool in Xvfb mplayer xdotool openbox python3; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "$tool missing: skipped"; exit 77; }
-done
+need_tools Xvfb mplayer xdotool openbox python3
 
-work="$(mktemp -d)"
-xvfb_pid=""
-wm_pid=""
-app_pid=""
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    # A player still running goes with the program (it asked for its parent's death).
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+open_session
 case_name=""
 fail() {
     echo "FAIL ($case_name): $*"
@@ -41,17 +28,6 @@ fail() {
     exit 1
 }
 
-wait_for() {
-    local tenths="$1"
-    shift
-    for _ in $(seq "$tenths"); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
-
-source "$here/../support/private-xvfb.sh"
 read -r first last <<<"${RV_DISPLAYS:-300 399}"
 start_private_xvfb "$first" "$last" 1024x768x24 "$work/xvfb.txt" || fail "no display"
 
@@ -136,12 +112,8 @@ pieces="$(one_entry chromium-pieces chromium /big-moov-first.mp4)"
 firefox="$(one_entry firefox firefox /clip.webm)"
 [ -n "$whole" ] && [ -n "$pieces" ] && [ -n "$firefox" ] || fail "entries missing"
 
-for wm in none openbox; do
-    if [ "$wm" = openbox ]; then
-        openbox >"$work/openbox.txt" 2>&1 &
-        wm_pid=$!
-        sleep 1
-    fi
+for wm in bare openbox; do
+    start_window_manager "$wm" || fail "no window manager"
     play "chromium whole body, $wm" "$whole"
     play "chromium pieces, $wm" "$pieces"
     play "firefox entry, $wm" "$firefox"

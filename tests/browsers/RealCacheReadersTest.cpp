@@ -6,66 +6,24 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "browsers/ServedFiles.h"
 #include "cache/CacheEntry.h"
 #include "cache/EntryReaders.h"
 #include "cache/Rebuild.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
+using testsupport::PathOf;
 using testsupport::ReadFile;
+using testsupport::Served;
 
 namespace {
 
 const std::string kFixture = REELVAULT_BROWSER_CACHES;
-
-struct Served {
-    std::string urlPath;
-    std::string contentType;
-    std::string mode;
-    std::string bytes;
-    bool video = false;
-    std::uint64_t sent[2] = {0, 0};  // the most bytes one answer sent: Chromium, Firefox
-};
-
-std::map<std::string, Served> ReadManifest() {
-    std::map<std::string, Served> files;
-    std::ifstream manifest(kFixture + "/manifest.tsv");
-    for (std::string line; std::getline(manifest, line);) {
-        std::istringstream fields(line);
-        std::string path, size, kind;
-        Served s;
-        std::getline(fields, path, '\t');
-        std::getline(fields, s.urlPath, '\t');
-        std::getline(fields, s.contentType, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, s.mode, '\t');
-        std::getline(fields, kind, '\t');
-        s.bytes = ReadFile(kFixture + "/" + path);
-        s.video = kind == "video";
-        files[s.urlPath] = std::move(s);
-    }
-    std::ifstream log(kFixture + "/served.log");
-    for (std::string browser, path, status, start, end, sent;
-         log >> browser >> path >> status >> start >> end >> sent;) {
-        if (files.count(path) != 0) {
-            std::uint64_t& most = files[path].sent[browser == "firefox" ? 1 : 0];
-            most = std::max<std::uint64_t>(most, std::stoull(sent));
-        }
-    }
-    return files;
-}
-
-std::string PathOf(const std::string& url) {
-    const std::size_t scheme = url.find("://");
-    const std::size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    return slash == std::string::npos ? url : url.substr(slash);
-}
 
 struct CacheCase {
     const char* name;
@@ -123,7 +81,7 @@ class RealCacheReadersTest : public ::testing::TestWithParam<CacheCase> {
 
 TEST_P(RealCacheReadersTest, MediaEntriesAreExactlyTheVideosWithTheServedBytes) {
     const CacheCase c = GetParam();
-    const std::map<std::string, Served> files = ReadManifest();
+    const std::map<std::string, Served> files = testsupport::ReadServedFiles(kFixture);
     ASSERT_FALSE(files.empty());
     const std::map<std::string, cache::Entry> media = MediaEntries(c);
 
@@ -151,7 +109,7 @@ TEST_P(RealCacheReadersTest, MediaEntriesAreExactlyTheVideosWithTheServedBytes) 
         const bool whole = s.mode != "stall";
         EXPECT_EQ(entry.complete, whole);
         EXPECT_EQ(entry.storage == cache::Storage::Pieces, !c.firefox && s.mode == "range");
-        const std::uint64_t expected = whole ? s.bytes.size() : s.sent[c.firefox ? 1 : 0];
+        const std::uint64_t expected = whole ? s.bytes.size() : s.SentTo(c.firefox);
         if (whole) {
             EXPECT_EQ(entry.bodySize, expected);
             EXPECT_EQ(entry.resourceSize, expected);

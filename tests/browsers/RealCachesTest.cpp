@@ -14,9 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,59 +24,21 @@
 #include "app/ScreenSizeProvider.h"
 #include "browser/CachedFilesModel.h"
 #include "browser/FormMediaBrowser.h"
+#include "browsers/ServedFiles.h"
 #include "platform/Thread.h"
 #include "support/EngineHarness.h"
 #include "support/FakePlayerRecord.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
+using testsupport::PathOf;
 using testsupport::ReadFile;
+using testsupport::Served;
 using testsupport::WriteFile;
 
 namespace {
 
 const std::string kFixture = REELVAULT_BROWSER_CACHES;
-
-// One file the page loaded, as make-browser-caches.sh served it.
-struct Served {
-    std::string urlPath;  // "/name.mp4"
-    std::string contentType;
-    std::string bytes;  // the whole file
-    std::string mode;   // "range" (206), "whole" (200) or "stall" (half, then dropped)
-    bool video = false;
-    std::uint64_t sentToChromium = 0;  // the most bytes one answer sent
-    std::uint64_t sentToFirefox = 0;
-};
-
-std::vector<Served> ReadManifest() {
-    std::vector<Served> files;
-    std::ifstream manifest(kFixture + "/manifest.tsv");
-    for (std::string line; std::getline(manifest, line);) {
-        std::istringstream fields(line);
-        std::string path, size, kind;
-        Served s;
-        std::getline(fields, path, '\t');
-        std::getline(fields, s.urlPath, '\t');
-        std::getline(fields, s.contentType, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, s.mode, '\t');
-        std::getline(fields, kind, '\t');
-        s.bytes = ReadFile(kFixture + "/" + path);
-        s.video = kind == "video";
-        files.push_back(std::move(s));
-    }
-    std::ifstream log(kFixture + "/served.log");
-    for (std::string browser, path, status, start, end, sent;
-         log >> browser >> path >> status >> start >> end >> sent;) {
-        for (Served& s : files) {
-            if (s.urlPath == path) {
-                std::uint64_t& most = browser == "firefox" ? s.sentToFirefox : s.sentToChromium;
-                most = std::max<std::uint64_t>(most, std::stoull(sent));
-            }
-        }
-    }
-    return files;
-}
 
 struct CacheCase {
     const char* name;    // the folder make-browser-caches.sh made
@@ -91,23 +51,17 @@ void PrintTo(const CacheCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-std::string PathOf(const std::string& url) {
-    const std::size_t scheme = url.find("://");
-    const std::size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    return slash == std::string::npos ? url : url.substr(slash);
-}
-
 class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
   protected:
     testsupport::TempDir dir;
     std::string cache;
-    std::vector<Served> files;
+    std::map<std::string, Served> files;
 
     void SetUp() override {
         if (!fs::exists(kFixture + "/stamp")) {
             GTEST_SKIP() << "no browser caches in " << kFixture << " (a browser missing?)";
         }
-        files = ReadManifest();
+        files = testsupport::ReadServedFiles(kFixture);
         ASSERT_FALSE(files.empty());
         // Rebuilt bodies go to a private folder of this test's own.
         ::setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
@@ -138,9 +92,7 @@ class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
         EXPECT_TRUE(testsupport::ChildProcesses().empty());
     }
 
-    std::uint64_t Sent(const Served& s) const {
-        return GetParam().firefox ? s.sentToFirefox : s.sentToChromium;
-    }
+    std::uint64_t Sent(const Served& s) const { return s.SentTo(GetParam().firefox); }
 
     // Every "<file>.argv" the stand-in player has left anywhere in the test's folder.
     std::vector<std::string> Records() const {
@@ -186,7 +138,7 @@ TEST_P(RealCachesTest, ListsExactlyTheVideosAndHandsThePlayerTheirBytes) {
         EXPECT_TRUE(rowOf.emplace(path, static_cast<int>(i)).second) << path << " listed twice";
     }
 
-    for (const Served& s : files) {
+    for (const auto& [path, s] : files) {
         SCOPED_TRACE(s.urlPath);
         const auto row = rowOf.find(s.urlPath);
         if (!s.video) {
