@@ -79,10 +79,10 @@ PlayerReport::News PlayerReport::Take(const std::string& line) {
         const bool first = !audioOnly;
         audioOnly = true;
         return first ? News{News::kAudioOnly} : News{};
-    } else if (StartsWith(line, "VO: ")) {
-        return PictureSizeOf(line);
     } else if (errorLine.empty() && IsErrorLine(line)) {
         errorLine = line;
+    } else if (StartsWith(line, "VO: ")) {
+        return PictureSizeOf(line);
     }
     return {};
 }
