@@ -28,8 +28,8 @@ class ChildProcess {
     pid_t Pid() const { return pid; }
 
     // Blocks until the child has ended, ends what it left in its session, then reaps it.
-    // What it left gets SIGTERM; when the handle watches the output pipe and something
-    // still holds that pipe open kGroupGraceMs later, the rest of the group gets SIGKILL.
+    // What it left gets SIGTERM; when anything of the group is still there kGroupGraceMs
+    // later (or still holds the output pipe the handle watches), the group gets SIGKILL.
     // Until the reap the group's id stays the child's, so neither signal can reach anyone
     // else. Returns the wait status, or -1 when the child had been reaped already. Only
     // one thread may wait.

@@ -1,3 +1,4 @@
+#include "platform/DirectoryListing.h"
 #include "platform/PosixIo.h"
 #include "platform/Process.h"
 
@@ -11,6 +12,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -46,6 +48,38 @@ bool WaitForHangUp(int readEnd, int boundMs) {
             const timespec pause{0, 5 * 1000 * 1000};
             ::nanosleep(&pause, nullptr);
         }
+    }
+}
+
+// True when some process other than `leader` is in the process group `leader` leads.
+bool GroupHasOthers(pid_t leader) {
+    DirectoryListing processes("/proc");
+    processes.SkipFileDetails();
+    DirectoryEntry entry;
+    while (processes.Next(entry)) {
+        pid_t other = 0;
+        const char* end = entry.name + entry.nameLength;
+        const auto parsed = std::from_chars(entry.name, end, other);
+        if (parsed.ec == std::errc() && parsed.ptr == end && other != leader &&
+            ::getpgid(other) == leader) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Waits until the group `leader` leads has nobody in it but the leader, at most until
+// `deadline`; false when somebody is still there then.
+bool WaitForGroupToEmpty(pid_t leader, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        if (!GroupHasOthers(leader)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        const timespec pause{0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
     }
 }
 
@@ -154,14 +188,19 @@ int ChildProcess::Wait() {
     // keep its output pipe open and outlive it. While the zombie holds the id, the group
     // id cannot belong to anyone else.
     (void)::kill(-pid, SIGTERM);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGroupGraceMs);
+    // A helper that ignores SIGTERM and holds the output pipe would keep the reader
+    // waiting for ever; one that holds nothing would simply outlive us. Either is forced
+    // after a bounded wait. Where nothing was left, nothing is waited for.
+    bool left = false;
     if (watch >= 0) {
-        // A helper that ignores SIGTERM and holds the output pipe would keep the reader
-        // waiting for ever; after a bounded wait it is forced.
-        if (!WaitForHangUp(watch, kGroupGraceMs)) {
-            (void)::kill(-pid, SIGKILL);
-        }
+        left = !WaitForHangUp(watch, kGroupGraceMs);
         ::close(watch);
         watch = -1;
+    }
+    if (left || !WaitForGroupToEmpty(pid, deadline)) {
+        (void)::kill(-pid, SIGKILL);
     }
     std::lock_guard<std::mutex> guard(lock);
     int status = 0;

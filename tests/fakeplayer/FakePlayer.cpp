@@ -17,6 +17,8 @@
 //   spawn-sleeper  start a child that keeps our output and sleeps; its pid goes to
 //                  "<script>.sleeper" (a player that leaves a helper behind)
 //   spawn-stubborn-sleeper  the same, but the child ignores SIGTERM
+//   spawn-stubborn-stray    a child that ignores SIGTERM and holds none of our pipes
+//                  (its standard streams on /dev/null): nothing tells that it is left
 //   stop-reading   from now on standard input is no longer read (a stopped player, or
 //                  one blocked opening a fifo): the engine's writes fill the pipe
 //
@@ -228,7 +230,8 @@ int main(int argc, char** argv) {
             lineArrived.wait(guard, [&] { return linesSeen.count(rest) > 0; });
         } else if (word == "stop-reading") {
             deaf = true;
-        } else if (word == "spawn-sleeper" || word == "spawn-stubborn-sleeper") {
+        } else if (word == "spawn-sleeper" || word == "spawn-stubborn-sleeper" ||
+                   word == "spawn-stubborn-stray") {
             // The pid is published only once the child is set up, so that a test never
             // signals it while it still takes SIGTERM.
             int ready[2];
@@ -237,8 +240,14 @@ int main(int argc, char** argv) {
             }
             const pid_t sleeper = ::fork();
             if (sleeper == 0) {
-                if (word == "spawn-stubborn-sleeper") {
+                if (word != "spawn-sleeper") {
                     ::signal(SIGTERM, SIG_IGN);
+                }
+                if (word == "spawn-stubborn-stray") {
+                    const int null = ::open("/dev/null", O_RDWR);
+                    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+                        ::dup2(null, stream);
+                    }
                 }
                 ::close(ready[0]);
                 ::close(ready[1]);

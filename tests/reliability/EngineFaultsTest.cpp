@@ -115,25 +115,34 @@ bool Alive(pid_t pid) {
     return paren != std::string::npos && stat.compare(paren, 3, ") Z") != 0;
 }
 
-// A helper that ignores SIGTERM keeps the player's output pipe open: the reader would
-// wait for the end of that pipe for ever. After a bounded wait what is left of the
-// player's group gets SIGKILL, at a stop as at the program's end.
+// A helper that ignores SIGTERM outlives the player: holding the player's output pipe,
+// it would keep the reader waiting for ever; holding nothing, it would just stay. After a
+// bounded wait what is left of the player's group gets SIGKILL, at a stop as at the
+// program's end.
 TEST_F(EngineFaults, HelperIgnoringSigtermIsKilledAfterTheBoundedWait) {
-    for (const bool shutdown : {false, true}) {
-        SCOPED_TRACE(shutdown ? "shutdown" : "stop");
-        const std::string name = shutdown ? "shutdown" : "stop";
+    // Holding the output pipe or holding nothing at all, at a stop or at the shutdown.
+    struct Case {
+        const char* spawn;
+        bool shutdown;
+    };
+    int expectedStops = 0;
+    for (const Case c :
+         {Case{"spawn-stubborn-sleeper", false}, Case{"spawn-stubborn-sleeper", true},
+          Case{"spawn-stubborn-stray", false}, Case{"spawn-stubborn-stray", true}}) {
+        const std::string name = std::string(c.spawn) + (c.shutdown ? "-shutdown" : "-stop");
+        SCOPED_TRACE(name);
         const std::string script = dir / name;
-        testsupport::WriteFile(script, "spawn-stubborn-sleeper\nout ready " + name + "\\n\n");
+        testsupport::WriteFile(script, std::string(c.spawn) + "\nout ready " + name + "\\n\n");
         ASSERT_EQ(player.Play(script), 0);
         ASSERT_TRUE(ui.PumpUntil([&] { return log.Contains("ready " + name); }));
         const pid_t helper = std::stoi(testsupport::ReadFile(script + ".sleeper"));
         ASSERT_GT(helper, 0);
-        if (shutdown) {
+        if (c.shutdown) {
             EXPECT_TRUE(player.Shutdown(3s));
             EXPECT_EQ(platform::LiveThreadCount(), 0);
         } else {
             ASSERT_EQ(player.Stop(true), 0);
-            ExpectStops(1);
+            ExpectStops(++expectedStops);
         }
         // SIGKILL has been sent by now; the helper may take a moment to finish dying.
         const bool alive = !ui.PumpUntil([&] { return !Alive(helper); }, 2s);
