@@ -21,8 +21,6 @@
 #include "cache/CacheDiscovery.h"
 #include "cache/CacheLayout.h"
 
-extern char** environ;
-
 #include "PeerRun.h"
 
 using bench::RunQuiet;

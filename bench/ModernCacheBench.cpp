@@ -27,8 +27,6 @@
 #include "cache/Rebuild.h"
 #include "support/CacheWriters.h"
 
-extern char** environ;
-
 using namespace testsupport;
 
 #include "PeerRun.h"

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+extern char** environ;
+
 namespace bench {
 
 // Runs a program (looked up in PATH) with its output thrown away; no shell between.

@@ -23,8 +23,6 @@
 #include "browser/CacheScanner.h"
 #include "platform/Collation.h"
 
-extern char** environ;
-
 #include "PeerRun.h"
 
 using bench::RunQuiet;

@@ -5,10 +5,9 @@
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "browser/ScanThreads.h"
 #include "cache/CacheLayout.h"
 #include "platform/Collation.h"
 #include "platform/FileTime.h"
@@ -19,10 +18,6 @@ constexpr char kSeparator = '/';
 constexpr char kAllFiles[] = "*.*";
 // "/*.*": what a directory's pattern adds to the directory's own path.
 constexpr std::size_t kPatternTail = 1 + sizeof(kAllFiles) - 1;
-
-// The cache's g_ folders are independent, so two threads halve a scan that is mostly
-// waiting on stat calls; more would only compete for the same two cores.
-constexpr unsigned kScanThreads = 2;
 
 using EntryQueue = std::deque<OperaCacheEntry>;
 
@@ -93,21 +88,11 @@ void ScanSubtrees(const platform::DirectoryListing& top, const std::string& dire
             scanner.Scan(sub, path);
         }
     };
+    // The cache's g_ folders are independent of each other.
     const unsigned threads =
-        static_cast<unsigned>(std::min<std::size_t>(kScanThreads, names.size()));
+        static_cast<unsigned>(std::min<std::size_t>(scan::kThreads, names.size()));
     results.resize(std::max(1u, threads) + 1);
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(work, std::ref(results[t + 1]));
-        } catch (const std::system_error&) {
-            break;  // no thread to spare: this thread does the whole work
-        }
-    }
-    work(results[1]);
-    for (auto& helper : helpers) {
-        helper.join();
-    }
+    scan::RunShared(threads, [&](unsigned slot) { work(results[slot + 1]); });
 }
 
 // Moves the found entries over, releasing the queues block by block as they empty.

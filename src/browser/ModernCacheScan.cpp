@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 #include "browser/CacheScanner.h"
+#include "browser/ScanThreads.h"
 #include "cache/CacheLayout.h"
 #include "cache/EntryReaders.h"
 #include "cache/MediaType.h"
@@ -47,7 +46,7 @@ struct ListedFile {
 
 // The files of `dir` whose names `wanted` keeps, with their identities. One look-up per
 // file is most of what a rescan costs (a cache holds tens of thousands of files), so the
-// look-ups are shared with a second thread once there are enough of them.
+// look-ups are shared out over the scan's threads once there are enough of them.
 template <typename Wanted>
 std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) {
     platform::DirectoryListing listing(dir);
@@ -62,7 +61,7 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) 
     }
     constexpr std::size_t kChunk = 256;
     std::atomic<std::size_t> next{0};
-    auto work = [&] {
+    auto work = [&](unsigned) {
         platform::DirectoryEntry details;
         for (std::size_t first = next.fetch_add(kChunk); first < files.size();
              first = next.fetch_add(kChunk)) {
@@ -76,18 +75,7 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) 
             }
         }
     };
-    std::thread helper;
-    if (files.size() > 2 * kChunk) {
-        try {
-            helper = std::thread(work);
-        } catch (const std::system_error&) {
-            // no thread to spare: this one looks at every file
-        }
-    }
-    work();
-    if (helper.joinable()) {
-        helper.join();
-    }
+    scan::RunShared(files.size() > 2 * kChunk ? scan::kThreads : 1, work);
     return files;
 }
 

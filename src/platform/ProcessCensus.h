@@ -1,5 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <vector>
+
 namespace platform {
 
 // What this process holds right now, as the system counts it: open descriptors, threads
@@ -11,5 +15,9 @@ struct ProcessCensus {
 };
 
 ProcessCensus TakeProcessCensus();
+
+// The ids of every process the system shows right now (other users' too, where it shows
+// them); empty where it does not say.
+std::vector<pid_t> ProcessIds();
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -66,17 +67,32 @@ long ParentOf(const std::string& pid) {
 }
 
 int ChildCount() {
+    const std::vector<pid_t> processes = ProcessIds();
+    if (processes.empty()) {
+        return -1;  // there is at least this one
+    }
     const long self = ::getpid();
     int count = 0;
-    const bool listed = ForEachEntry("/proc", [&](const char* name) {
-        if (name[0] >= '0' && name[0] <= '9' && ParentOf(name) == self) {
-            ++count;
-        }
-    });
-    return listed ? count : -1;
+    for (const pid_t process : processes) {
+        count += ParentOf(std::to_string(process)) == self ? 1 : 0;
+    }
+    return count;
 }
 
 }  // namespace
+
+std::vector<pid_t> ProcessIds() {
+    std::vector<pid_t> ids;
+    ForEachEntry("/proc", [&ids](const char* name) {
+        const char* end = name + std::strlen(name);
+        pid_t id = 0;
+        const auto parsed = std::from_chars(name, end, id);
+        if (parsed.ec == std::errc() && parsed.ptr == end) {
+            ids.push_back(id);
+        }
+    });
+    return ids;
+}
 
 ProcessCensus TakeProcessCensus() {
     ProcessCensus census;

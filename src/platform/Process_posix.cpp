@@ -1,6 +1,6 @@
-#include "platform/DirectoryListing.h"
 #include "platform/PosixIo.h"
 #include "platform/Process.h"
+#include "platform/ProcessCensus.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -12,7 +12,6 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -53,15 +52,8 @@ bool WaitForHangUp(int readEnd, int boundMs) {
 
 // True when some process other than `leader` is in the process group `leader` leads.
 bool GroupHasOthers(pid_t leader) {
-    DirectoryListing processes("/proc");
-    processes.SkipFileDetails();
-    DirectoryEntry entry;
-    while (processes.Next(entry)) {
-        pid_t other = 0;
-        const char* end = entry.name + entry.nameLength;
-        const auto parsed = std::from_chars(entry.name, end, other);
-        if (parsed.ec == std::errc() && parsed.ptr == end && other != leader &&
-            ::getpgid(other) == leader) {
+    for (const pid_t other : ProcessIds()) {
+        if (other != leader && ::getpgid(other) == leader) {
             return true;
         }
     }
