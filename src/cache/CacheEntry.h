@@ -20,7 +20,10 @@ enum class Storage : unsigned char {
     Whole,   // `file` is the body, from its first byte to its last
     Span,    // the body is `bodySize` bytes of `file` from `bodyOffset`
     Pieces,  // ranges of the resource, each behind a range header in `piecesFile`
+    Stream,  // an adaptive stream joined from many entries: `stream` says which
 };
+
+struct Stream;
 
 struct Entry {
     std::string file;         // the entry's own file: what "Go to file" shows
@@ -34,6 +37,9 @@ struct Entry {
     Format format = Format::Classic;
     Storage storage = Storage::Whole;
     bool complete = true;  // false: only part of the resource is here
+    // Storage::Stream: the stream this row stands for; `file` and `url` are its
+    // manifest's (or first segment's).
+    std::shared_ptr<const Stream> stream;
 };
 
 // The bytes of one body, read wherever they lie. Parts of a pieced resource that were
