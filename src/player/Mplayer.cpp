@@ -267,7 +267,8 @@ void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
 }
 
 std::string MPlayer::QuickFailure() const {
-    if (!report || stopRequested || std::chrono::steady_clock::now() - started > kQuickEnd) {
+    if (!report || stopRequested || std::chrono::steady_clock::now() - started > kQuickEnd ||
+        report->Played()) {
         return {};
     }
     std::string line = report->ErrorLine();
