@@ -45,15 +45,17 @@ def ffmpeg(*args, cwd):
 
 
 def master_source(folder, picture, tone):
-    """A clip of the stream's length with a keyframe every segment. The sound is a little
-    shorter than the picture: the encoder's priming would otherwise leave a last sliver of
-    sound that the DASH packager puts into a segment no player asks for."""
+    """A clip of the stream's length with a keyframe every segment, its picture noisy
+    enough for a bitrate of the web's (a one-file track then spans many of Chromium's
+    pieces). The sound is a little shorter than the picture: the encoder's priming would
+    otherwise leave a last sliver of sound that the DASH packager puts into a segment no
+    player asks for."""
     os.makedirs(folder, exist_ok=True)
-    ffmpeg("-f", "lavfi", "-i", f"{picture}=size=320x240:rate=25",
+    ffmpeg("-f", "lavfi", "-i", f"{picture}=size=320x240:rate=25,noise=alls=12:allf=t",
            "-f", "lavfi", "-i", f"sine=frequency={tone}:sample_rate=44100:duration={SECONDS - 0.1}",
            "-t", str(SECONDS), "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
            "-g", str(25 * SEGMENT), "-keyint_min", str(25 * SEGMENT), "-sc_threshold", "0",
-           "-c:a", "aac", "-b:a", "64k", "source.mp4", cwd=folder)
+           "-b:v", "400k", "-maxrate", "400k", "-bufsize", "800k", "-c:a", "aac", "-b:a", "64k", "source.mp4", cwd=folder)
 
 
 def hls(stream, picture, tone, fmp4):
