@@ -13,7 +13,7 @@
 #   chromium/Cache_Data       Chromium's cache after a clean close (its end records written)
 #   chromium-open/Cache_Data  the same cache copied while Chromium was still running
 #   firefox/cache2            Firefox's cache after a clean close
-#   site/                     the files as served
+#   site/                     the files as served (hls.js and dash.js in site/lib)
 #   manifest.tsv              PATH URL_PATH CONTENT_TYPE BYTES MODE KIND STREAM ROLE TRACK
 #                             ORDER, one file a line, tab-separated
 #                             (MODE "range": Range answered with 206; "whole": always 200;
@@ -21,7 +21,6 @@
 #                             KIND "video", "stream" (a file of a stream) or "other";
 #                             STREAM ROLE TRACK ORDER as make-streams.py says, "-" for
 #                             files of no stream)
-#   node_modules              hls.js and dash.js as installed
 #   served.log                BROWSER PATH STATUS START END SENT, one response a line
 #   stamp                     what the output was made from; a run with the same stamp
 #                             reuses the output
@@ -30,7 +29,7 @@ set -euo pipefail
 
 out="${1:?usage: make-browser-caches.sh OUTDIR}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# How long the browsers get to fetch every video before the caches are taken as they are.
+# How long the browsers get to fetch every video and stream before the caches are taken as they are.
 fetch_seconds="${RV_BROWSER_FETCH_SECONDS:-40}"
 # The web players, pinned so that the same script makes the same caches.
 players=(hls.js@1.7.4 dashjs@5.2.1)
@@ -142,10 +141,10 @@ photo.png image/png whole other
 play-streams.js text/javascript whole other
 EOF
 cp "$here/play-streams.js" "$site/"
-mkdir -p "$work/out"
-npm install --no-save --no-audit --no-fund --ignore-scripts --prefix "$work/out" \
+# The packages are large (every build of each player); only the two files served are kept.
+npm install --no-save --no-audit --no-fund --ignore-scripts --prefix "$work/npm" \
     "${players[@]}" >"$work/npm.out" 2>&1 || fail "npm could not install ${players[*]}"
-python3 "$here/make-streams.py" "$site" "$work/out/node_modules" >>"$work/plan.txt" ||
+python3 "$here/make-streams.py" "$site" "$work/npm/node_modules" >>"$work/plan.txt" ||
     fail "the streams were not made"
 {
     echo '<!doctype html><html><head><meta charset="utf-8"><title>videos</title>'
