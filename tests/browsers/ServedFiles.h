@@ -24,7 +24,8 @@ struct Served {
     // Of a file of an adaptive stream: the stream ("hls-ts", "hls-fmp4", "dash",
     // "dash-ondemand"), the file's role in it ("master", "playlist", "mpd", "init",
     // "segment", or "track": one file fetched in byte ranges), its track ("av", "video",
-    // "audio") and a segment's place in its track's list. Empty, or -1, for other files.
+    // "audio"; empty for a playlist or manifest) and a segment's place in its track's list.
+    // Empty, or -1, for other files.
     std::string stream;
     std::string role;
     std::string track;
@@ -57,7 +58,11 @@ inline std::map<std::string, Served> ReadServedFiles(const std::string& fixture)
         s.video = kind == "video";
         if (kind != "stream") {
             s.stream = s.role = s.track = "";
-        } else if (order != "-") {
+        }
+        if (s.track == "-") {
+            s.track.clear();
+        }
+        if (!s.stream.empty() && order != "-") {
             s.order = std::stoi(order);
         }
         files[s.urlPath] = std::move(s);
