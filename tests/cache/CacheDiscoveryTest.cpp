@@ -114,12 +114,10 @@ class CacheDiscoveryTest : public ::testing::Test {
         MakeChromiumLookalike(configHome + "/Element/Cache/Cache_Data", 0);
         MakeChromiumCache(configHome + "/Code/User/a/b/c/Cache_Data");
         fs::create_directory_symlink(configHome + "/Slack", configHome + "/linked-app");
-        MakeChromiumCache(configHome + "/locked/Cache/Cache_Data");
         // A cache inside a cache's own folder is no browser's.
         MakeChromiumCache(cacheHome + "/chromium/Default/Cache/Cache_Data/inner/Cache_Data");
         OpenUp();
         fs::permissions(cacheHome + "/locked", fs::perms::none);
-        fs::permissions(configHome + "/locked", fs::perms::none);
     }
 };
 
@@ -215,27 +213,17 @@ TEST(CacheLabelTest, NamedAfterBrowserAndProfileAsFarAsThePathTells) {
 }
 
 TEST(CacheDiscoveryPlacesTest, FollowTheEnvironment) {
-    struct Case {
-        const char* variable;
-        std::string cache::DiscoveryPlaces::*place;
-        const char* fallback;
-    };
-    for (const Case& c :
-         {Case{"XDG_CACHE_HOME", &cache::DiscoveryPlaces::cacheHome, "/.cache"},
-          Case{"XDG_CONFIG_HOME", &cache::DiscoveryPlaces::configHome, "/.config"}}) {
-        const char* savedValue = std::getenv(c.variable);
-        const std::string saved = savedValue ? savedValue : "";
-        ::setenv(c.variable, "/somewhere/else", 1);
-        EXPECT_EQ(cache::UserDiscoveryPlaces().*c.place, "/somewhere/else") << c.variable;
-        ::setenv(c.variable, "relative/else", 1);  // ignored, as the layout says
-        EXPECT_EQ(cache::UserDiscoveryPlaces().*c.place,
-                  cache::UserDiscoveryPlaces().home + c.fallback)
-            << c.variable;
-        if (savedValue) {
-            ::setenv(c.variable, saved.c_str(), 1);
-        } else {
-            ::unsetenv(c.variable);
-        }
+    const char* savedCache = std::getenv("XDG_CACHE_HOME");
+    const std::string saved = savedCache ? savedCache : "";
+    ::setenv("XDG_CACHE_HOME", "/somewhere/cache", 1);
+    EXPECT_EQ(cache::UserDiscoveryPlaces().cacheHome, "/somewhere/cache");
+    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);  // ignored, as the layout says
+    EXPECT_EQ(cache::UserDiscoveryPlaces().cacheHome,
+              cache::UserDiscoveryPlaces().home + "/.cache");
+    if (savedCache) {
+        ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CACHE_HOME");
     }
 }
 
