@@ -233,7 +233,7 @@ int MPlayer::Stop(bool notify) {
     if (threadWait != nullptr && !notify) {
         threadWait->callbackEnabled = false;
     }
-    (void)SendCommand("quit");
+    AskToQuit();
     if (threadControl != nullptr) {
         threadControl->Terminate();
         threadControl = nullptr;
@@ -244,6 +244,15 @@ int MPlayer::Stop(bool notify) {
         platform::SleepMilliseconds(100);
     }
     return 0;
+}
+
+// A player stopped by a signal (SIGSTOP, or a debugger's stop) would read the line only
+// once something continues it, and the bounded waits of shutdown would run out first.
+void MPlayer::AskToQuit() {
+    (void)SendCommand("quit");
+    if (hProcess) {
+        (void)hProcess->Continue();
+    }
 }
 
 void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
@@ -282,7 +291,7 @@ std::string MPlayer::QuickFailure() const {
 bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
     shuttingDown = true;
     if (IsRunning()) {
-        (void)SendCommand("quit");
+        AskToQuit();
         if (threadControl != nullptr) {
             threadControl->Terminate();
             threadControl = nullptr;

@@ -83,6 +83,7 @@ class MPlayer {
     bool IsRunning() const;
     void ReleaseReplacedPlayer();
     std::string QuickFailure() const;
+    void AskToQuit();
 
     std::int32_t parentWnd = 0;
     std::uint32_t colorKey = 0;
