@@ -53,11 +53,11 @@ platform::CopyResult RunWithProgress(
     bool takingInput = false;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
-        // Only a change: setting the start value again would restart the dialog's clock.
         const int now = step.load(std::memory_order_relaxed);
         if (dialog.wasCanceled()) {
             worker.request_stop();
         } else if (now != dialog.value()) {
+            // Only a change: setting the start value again would restart the dialog's clock.
             dialog.setValue(now);
         }
         if (finished.load(std::memory_order_acquire) || dialog.isVisible() != takingInput) {

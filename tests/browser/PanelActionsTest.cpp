@@ -131,8 +131,10 @@ TEST_F(PanelActionsTest, CancelledCopyLeavesNoFile) {
     ListAndSelect(source);
     target = QString::fromStdString(elsewhere / "copy.flv");
     bool cancelled = false;
+    // A device slow enough that the copy is still running at the first event-loop turn.
+    testsupport::slowWriteBytesPerSecond = 8 << 20;
     panel.dialogs.chooseCopyTarget = [&] {
-        // Runs on the first event-loop turn the copy hands out, after its first chunk.
+        // Runs on the first event-loop turn while the copy runs.
         QTimer::singleShot(0, &panel, [&] {
             if (auto* progress = panel.findChild<QProgressDialog*>()) {
                 progress->cancel();
@@ -142,6 +144,7 @@ TEST_F(PanelActionsTest, CancelledCopyLeavesNoFile) {
         return target;
     };
     panel.miCopyFile->trigger();
+    testsupport::slowWriteBytesPerSecond = 0;
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(EntriesIn(elsewhere.path()), 0u) << "neither the target nor a temporary file";
