@@ -443,12 +443,13 @@ void TfrmMain::LeavePlayingEntry() {
     playingIdentified = false;
     seekBar->End();
     lblResumed->hide();
-    if (mplayer.ReachedEnd()) {
-        resumePoints.Forget(playingIdentity);
-    } else {
-        resumePoints.Leave(playingIdentity, seekBar->Position(), seekBar->Length());
+    const bool changed =
+        mplayer.ReachedEnd()
+            ? resumePoints.Forget(playingIdentity)
+            : resumePoints.Leave(playingIdentity, seekBar->Position(), seekBar->Length());
+    if (changed) {
+        resumePoints.Save(ResumePoints::DefaultPath());
     }
-    resumePoints.Save(ResumePoints::DefaultPath());
 }
 
 void TfrmMain::ShowLoadedControls(bool loaded) {

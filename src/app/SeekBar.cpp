@@ -250,7 +250,10 @@ void SeekBar::paintEvent(QPaintEvent*) {
         p.drawText(QRect(groove.right() + 8, 0, width() - groove.right() - 8, height()),
                    Qt::AlignVCenter | Qt::AlignLeft, text);
     } else {
+        // Where the whole text does not fit under the groove, the position alone does.
         const QRect below(0, groove.bottom() + 2, width(), height() - groove.bottom() - 2);
-        p.drawText(below, Qt::AlignCenter, fontMetrics().elidedText(text, Qt::ElideRight, width()));
+        const QString clock = text.section(QLatin1Char(' '), 0, 0);
+        p.drawText(below, Qt::AlignCenter,
+                   fontMetrics().horizontalAdvance(text) <= width() ? text : clock);
     }
 }

@@ -37,6 +37,8 @@ class SeekBar : public QWidget {
     double Length() const { return length; }
     // What the bar says: "1:23 / 10:00", or the time under the pointer during a drag.
     QString TimeText() const;
+    // The groove the bar's times lie along, in the bar's coordinates.
+    QRect Groove() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -53,7 +55,6 @@ class SeekBar : public QWidget {
     double Span() const;
     int TextRoom() const;
     bool Wide() const;
-    QRect Groove() const;
     double TimeAt(int x) const;
     void Jump(double seconds);
     void Show(double seconds);

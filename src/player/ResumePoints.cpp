@@ -92,18 +92,19 @@ double ResumePoints::Find(const platform::FileIdentity& identity) const {
     return found == records_.end() ? 0 : static_cast<double>(found->tenths) / 10;
 }
 
-void ResumePoints::Leave(const platform::FileIdentity& identity, double seconds, double length) {
-    Forget(identity);
+bool ResumePoints::Leave(const platform::FileIdentity& identity, double seconds, double length) {
     const bool nearEnd = length > 0 && seconds > length - kMargin;
     if (!(seconds >= kMargin) || nearEnd || seconds * 10 > kMaxTenths) {
-        return;
+        return Forget(identity);
     }
+    Forget(identity);
     records_.push_back({identity, static_cast<long>(seconds * 10)});
     if (records_.size() > kMaxRecords) {
         records_.erase(records_.begin());
     }
+    return true;
 }
 
-void ResumePoints::Forget(const platform::FileIdentity& identity) {
-    std::erase_if(records_, [&](const Point& p) { return p.identity == identity; });
+bool ResumePoints::Forget(const platform::FileIdentity& identity) {
+    return std::erase_if(records_, [&](const Point& p) { return p.identity == identity; }) > 0;
 }

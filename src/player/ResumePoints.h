@@ -32,9 +32,9 @@ class ResumePoints {
     // Seconds to start the file at, or 0.
     double Find(const platform::FileIdentity& identity) const;
     // The file was left at `seconds` of `length` (0: unknown). Too near either end, it
-    // is forgotten instead.
-    void Leave(const platform::FileIdentity& identity, double seconds, double length);
-    void Forget(const platform::FileIdentity& identity);
+    // is forgotten instead. Both say whether anything changed, that is, whether to save.
+    bool Leave(const platform::FileIdentity& identity, double seconds, double length);
+    bool Forget(const platform::FileIdentity& identity);
     std::size_t Size() const { return records_.size(); }
 
   private:
