@@ -5,6 +5,8 @@
 // Needs an X display: xvfb-run -a build/time_display_bench [ROUNDS]
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
@@ -29,11 +31,9 @@ constexpr int kRoundMs = 5000;
 // The event loop for `ms`; the UI thread's CPU milliseconds it took.
 double RunFor(int ms) {
     const double before = platform::ThreadCpuMilliseconds();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
     return platform::ThreadCpuMilliseconds() - before;
 }
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     CreateProgramWindows({dir / "reelvault.ini", dir / "reelvault.log"});
     frmMain->show();
     RunFor(1000);
-    frmMain->btnPlay->click();
+    frmMain->OpenFile(clip);
     SeekBar* bar = frmMain->seekBar;
     QElapsedTimer waited;
     waited.start();
