@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 #include "cache/Stream.h"
 #include "player/Mplayer.h"
