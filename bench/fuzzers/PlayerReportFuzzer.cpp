@@ -35,6 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    PlayerReport::IsErrorLine(line)) {
             firstError = line;
         }
+        PlayerReport::Query query = PlayerReport::Query::kPosition;
+        double seconds = 0;
+        if (PlayerReport::AnswerOf(line, query, seconds)) {
+            Check(line.rfind("ANS_", 0) == 0 && seconds >= 0 && seconds <= 366.0 * 24 * 3600,
+                  "an answer only from an answer line, and a time a file can have",
+                  {{"line", line}});
+            report.Asked(query, 1);
+            Check(report.TakeAnswer(line), "an answer asked for is taken", {{"line", line}});
+            continue;  // taken answers never reach the log, nor the rest of the report
+        }
+        Check(!report.TakeAnswer(line), "only answers are taken", {{"line", line}});
         const PlayerReport::News news = report.Take(line);
         announced += news.kind == PlayerReport::News::kAudioOnly ? 1 : 0;
         if (news.kind == PlayerReport::News::kPictureSize) {

@@ -79,6 +79,18 @@ void PaintGlyph(QPainter& p, Glyph glyph) {
             p.drawLine(QPointF(5, 5), QPointF(15, 15));
             p.drawLine(QPointF(15, 5), QPointF(5, 15));
             break;
+        case Glyph::Previous: {
+            p.drawRect(QRectF(4, 5, 2, 10));
+            const QPointF tri[] = {{16, 5}, {7, 10}, {16, 15}};
+            p.drawPolygon(tri, 3);
+            break;
+        }
+        case Glyph::Next: {
+            p.drawRect(QRectF(14, 5, 2, 10));
+            const QPointF tri[] = {{4, 5}, {13, 10}, {4, 15}};
+            p.drawPolygon(tri, 3);
+            break;
+        }
     }
 }
 

@@ -6,7 +6,7 @@
 // button asks for, so they stay crisp on any screen.
 namespace ControlIcons {
 
-enum class Glyph { Play, PauseStill, Stop, Settings, Minimize, Fullscreen, Close };
+enum class Glyph { Play, PauseStill, Stop, Settings, Minimize, Fullscreen, Close, Previous, Next };
 
 QIcon Make(Glyph glyph);
 

@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -19,6 +20,7 @@
 #include "about/FormAbout.h"
 #include "app/AudioOnlyNote.h"
 #include "app/ControlIcons.h"
+#include "app/SeekBar.h"
 #include "app/VideoSurface.h"
 #include "app/WindowDragger.h"
 #include "browser/FormMediaBrowser.h"
@@ -26,6 +28,7 @@
 #include "log/LogUnit.h"
 #include "platform/NativeWindow.h"
 #include "player/Mplayer.h"
+#include "player/PlaybackTime.h"
 #include "settings/FormSettings.h"
 
 TfrmMain* frmMain = nullptr;
@@ -34,6 +37,11 @@ namespace {
 
 constexpr int kControlHeight = 35;
 constexpr int kControlRightWidth = 145;
+// The controls that only a loaded file has, between Stop and the right-hand group.
+constexpr int kNeighbourLeft = 100;
+constexpr int kNeighbourWidth = 26;
+constexpr int kSeekBarLeft = kNeighbourLeft + 2 * kNeighbourWidth + 4;
+constexpr int kResumedNoteMs = 4000;
 
 // Qt's key codes for the keys the window acts on; letters arrive upper-case whatever the
 // modifiers and Caps Lock, so F and O need no case folding.
@@ -123,6 +131,26 @@ void TfrmMain::BuildControls() {
     btnMinimize->setObjectName("btnMinimize");
     btnFullscreen->setObjectName("btnFullscreen");
     btnClose->setObjectName("btnClose");
+    btnPrevious = MakeButton(pnlControl, {kNeighbourLeft, 2, kNeighbourWidth, 30},
+                             "Previous file (Page Up)", int(Glyph::Previous), false);
+    btnNext = MakeButton(pnlControl, {kNeighbourLeft + kNeighbourWidth, 2, kNeighbourWidth, 30},
+                         "Next file (Page Down)", int(Glyph::Next), false);
+    btnPrevious->setObjectName("btnPrevious");
+    btnNext->setObjectName("btnNext");
+    seekBar = new SeekBar(pnlControl);
+    lblResumed = new QLabel(this);
+    lblResumed->setObjectName("lblResumed");
+    // Above the player's window, which is native too.
+    lblResumed->setAttribute(Qt::WA_NativeWindow);
+    lblResumed->setAttribute(Qt::WA_TransparentForMouseEvents);
+    lblResumed->setMargin(6);
+    lblResumed->setStyleSheet("QLabel { background: #202020; color: #e8e8e8; }");
+    lblResumed->hide();
+    tmrResumed = new QTimer(this);
+    tmrResumed->setSingleShot(true);
+    tmrResumed->setInterval(kResumedNoteMs);
+    connect(tmrResumed, &QTimer::timeout, lblResumed, &QWidget::hide);
+    ShowLoadedControls(false);
 
     connect(btnPlay, &QToolButton::clicked, this, &TfrmMain::btnPlayClick);
     connect(btnPauseStill, &QToolButton::clicked, this, &TfrmMain::btnPauseStillClick);
@@ -131,6 +159,8 @@ void TfrmMain::BuildControls() {
     connect(btnMinimize, &QToolButton::clicked, this, &TfrmMain::btnMinimizeClick);
     connect(btnFullscreen, &QToolButton::clicked, this, &TfrmMain::btnFullscreenClick);
     connect(btnClose, &QToolButton::clicked, this, &TfrmMain::btnCloseClick);
+    connect(btnPrevious, &QToolButton::clicked, this, [this] { PlayNeighbour(-1); });
+    connect(btnNext, &QToolButton::clicked, this, [this] { PlayNeighbour(1); });
 
     tmrShowControl = new QTimer(this);
     tmrShowControl->setInterval(500);
@@ -146,6 +176,8 @@ void TfrmMain::LayoutChildren() {
     pnlVideoFrame->setGeometry(0, 0, w, h);
     pnlControl->setGeometry(0, h - kControlHeight, w, kControlHeight);
     pnlControlRight->setGeometry(w - kControlRightWidth, 0, kControlRightWidth, kControlHeight);
+    seekBar->setGeometry(kSeekBarLeft, 2, std::max(0, w - kControlRightWidth - 2 - kSeekBarLeft),
+                         30);
     if (frmMediaBrowser && frmMediaBrowser->parentWidget() == this) {
         frmMediaBrowser->setGeometry(0, 0, w, std::max(0, h - kControlHeight));
     }
@@ -274,6 +306,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::FormCloseQuery() {
+    LeavePlayingEntry();
     mplayer.Stop(true);
     settings.maximized = false;
     if (!fullScreen) {
@@ -331,6 +364,7 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
             frmMediaBrowser->Rescan();
         }
         controlBarAutoHide = false;
+        ShowLoadedControls(false);
         tmrShowControl->stop();
         pnlControl->show();
         pnlControl->raise();
@@ -349,6 +383,7 @@ void TfrmMain::ShowMediaBrowser(bool show, bool rescan) {
         pnlVideoFrame->show();
         pnlVideoFrame->lower();
         pnlControl->raise();
+        ShowLoadedControls(true);
         controlBarAutoHide = true;
     }
 }
@@ -362,13 +397,7 @@ void TfrmMain::Play() {
                 btnPlay->setChecked(false);
                 return;
             }
-            // Until the player tells the new picture's size, its window fills the frame.
-            pnlVideoFrame->SetPictureSize(QSize());
-            // An earlier file's failure says nothing about this one.
-            frmMediaBrowser->ShowPlaybackError({});
-            SetPlayState(psPlaying);
-            playingFile = entry.file;
-            mplayer.Play(entry);
+            StartEntry(entry);
             break;
         }
         case psPaused:
@@ -380,6 +409,69 @@ void TfrmMain::Play() {
     }
 }
 
+void TfrmMain::StartEntry(const cache::Entry& entry) {
+    // Until the player tells the new picture's size, its window fills the frame.
+    pnlVideoFrame->SetPictureSize(QSize());
+    // An earlier file's failure says nothing about this one.
+    frmMediaBrowser->ShowPlaybackError({});
+    SetPlayState(psPlaying);
+    playingFile = entry.file;
+    if (!resumePointsRead) {
+        resumePointsRead = true;
+        resumePoints.Load(ResumePoints::DefaultPath());
+    }
+    playingIdentified = platform::StatFile(entry.file, playingIdentity);
+    const double resumeAt = playingIdentified ? resumePoints.Find(playingIdentity) : 0;
+    seekBar->Begin(entry, resumeAt);
+    lblResumed->hide();
+    if (mplayer.Play(entry) != 0 || resumeAt <= 0 || mplayer.SeekTo(resumeAt) != 0) {
+        return;
+    }
+    const std::string at = playback::ClockText(resumeAt, false);
+    lblResumed->setText(QStringLiteral("Resumed at %1").arg(QString::fromLatin1(at.c_str())));
+    lblResumed->adjustSize();
+    lblResumed->move(8, 8);
+    lblResumed->show();
+    lblResumed->raise();
+    tmrResumed->start();
+}
+
+void TfrmMain::LeavePlayingEntry() {
+    if (!playingIdentified) {
+        return;
+    }
+    playingIdentified = false;
+    seekBar->End();
+    lblResumed->hide();
+    const bool changed =
+        mplayer.ReachedEnd()
+            ? resumePoints.Forget(playingIdentity)
+            : resumePoints.Leave(playingIdentity, seekBar->Position(), seekBar->Length());
+    if (changed) {
+        resumePoints.Save(ResumePoints::DefaultPath());
+    }
+}
+
+void TfrmMain::ShowLoadedControls(bool loaded) {
+    btnPrevious->setVisible(loaded);
+    btnNext->setVisible(loaded);
+    seekBar->setVisible(loaded);
+}
+
+void TfrmMain::PlayNeighbour(int step) {
+    if (playState == psStopped || !frmMediaBrowser->SelectNeighbour(step)) {
+        return;
+    }
+    cache::Entry entry;
+    if (!frmMediaBrowser->GetSelectedEntry(entry)) {
+        return;
+    }
+    LeavePlayingEntry();
+    // The list stays where it is: the next file follows straight on.
+    mplayer.Stop(false);
+    StartEntry(entry);
+}
+
 void TfrmMain::TogglePause() {
     SetPlayState(playState == psPlaying ? psPaused : psPlaying);
     mplayer.Pause();
@@ -387,6 +479,7 @@ void TfrmMain::TogglePause() {
 
 void TfrmMain::OpenFile(std::string path) {
     frmMediaBrowser->SetOtherFile(path, true);
+    LeavePlayingEntry();
     mplayer.Stop(false);
     SetPlayState(psStopped);
     Play();
@@ -397,6 +490,7 @@ void TfrmMain::OnMediaBrowserPlay() {
 }
 
 void TfrmMain::OnPlayerStop() {
+    LeavePlayingEntry();
     if (settings.exitFullScreenOnStop && fullScreen) {
         ToggleFullScreen();
     }
@@ -493,6 +587,12 @@ void TfrmMain::FormKeyDown(int key) {
         return;
     }
     switch (key) {
+        case Qt::Key_PageDown:
+            PlayNeighbour(1);
+            break;
+        case Qt::Key_PageUp:
+            PlayNeighbour(-1);
+            break;
         case Qt::Key_Space:
             TogglePause();
             break;
@@ -591,6 +691,7 @@ void TfrmMain::btnPauseStillClick() {
 }
 
 void TfrmMain::btnStopClick() {
+    LeavePlayingEntry();
     SetPlayState(psStopped);
     mplayer.Stop(true);
 }
@@ -648,8 +749,14 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::Wheel:
             if (qobject_cast<QWindow*>(watched)) {
+                auto* wheel = static_cast<QWheelEvent*>(event);
+                // Over the time line the wheel moves in time: the bar has it.
+                if (watched == pnlControl->windowHandle() && seekBar->isVisible() &&
+                    seekBar->geometry().contains(wheel->position().toPoint())) {
+                    break;
+                }
                 // With Alt held the window system reports the turn as a sideways one.
-                const QPoint angle = static_cast<QWheelEvent*>(event)->angleDelta();
+                const QPoint angle = wheel->angleDelta();
                 FormMouseWheel(angle.y() != 0 ? angle.y() : angle.x());
             }
             break;

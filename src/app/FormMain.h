@@ -6,10 +6,18 @@
 #include <functional>
 #include <string>
 
+#include "platform/ReadOnlyFile.h"
+#include "player/ResumePoints.h"
 #include "settings/Settings.h"
+
+namespace cache {
+struct Entry;
+}
 
 class AudioOnlyNote;
 class QFrame;
+class QLabel;
+class SeekBar;
 class QTimer;
 class QToolButton;
 class QMouseEvent;
@@ -46,6 +54,9 @@ class TfrmMain : public QWidget {
     void OpenFile(std::string path);
     void OnMediaBrowserPlay();
     void OnPlayerStop();
+    // Plays the row `step` rows from the playing one in the list's order, straight from
+    // the video; nothing happens past either end or while nothing plays.
+    void PlayNeighbour(int step);
     // One of the caches found was picked in the media browser while no cache folder was
     // set: it becomes the cache folder as an Apply in the settings dialog would make it.
     void ChooseCacheDir(const std::string& folder);
@@ -72,6 +83,12 @@ class TfrmMain : public QWidget {
     QToolButton* btnMinimize = nullptr;
     QToolButton* btnFullscreen = nullptr;
     QToolButton* btnClose = nullptr;
+    // While a file is loaded: the previous and next rows, and the time line.
+    QToolButton* btnPrevious = nullptr;
+    QToolButton* btnNext = nullptr;
+    SeekBar* seekBar = nullptr;
+    // "Resumed at 1:23" over the video for a moment after a file starts where it was left.
+    QLabel* lblResumed = nullptr;
     QTimer* tmrShowControl = nullptr;
     QTimer* tmrCursorHide = nullptr;
     // The video's area, and in it the player's window at the picture's aspect.
@@ -120,6 +137,10 @@ class TfrmMain : public QWidget {
     void SetAlwaysOnTop(bool onTop);
     void EnterFullScreenGeometry();
     void SetVideoCursorHidden(bool hidden);
+    void StartEntry(const cache::Entry& entry);
+    // Remembers where the file playing was left, or forgets it at its end.
+    void LeavePlayingEntry();
+    void ShowLoadedControls(bool loaded);
 
     // Shows the warning about a missing player; tests replace it to avoid a modal box.
   public:
@@ -137,6 +158,11 @@ class TfrmMain : public QWidget {
     bool cursorHidden = false;
     QRect normalGeometry;
     WindowDragger* dragger = nullptr;
+    ResumePoints resumePoints;
+    bool resumePointsRead = false;
+    bool playingIdentified = false;
+    platform::FileIdentity playingIdentity;
+    QTimer* tmrResumed = nullptr;
 };
 
 extern TfrmMain* frmMain;

@@ -351,6 +351,22 @@ void TfrmMediaBrowser::SetOtherFile(const std::string& path, bool activate) {
     }
 }
 
+bool TfrmMediaBrowser::SelectNeighbour(int step) {
+    const int row = SelectedRow();
+    if (pcSource->currentWidget() == tsOther || row < 0) {
+        return false;
+    }
+    const long next = static_cast<long>(row) + step;
+    if (next < 0 || static_cast<std::size_t>(next) >= scanner.entries.size()) {
+        return false;
+    }
+    const QModelIndex index = lvCachedFilesModel->index(static_cast<int>(next), 0);
+    lvCachedFiles->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    lvCachedFiles->scrollTo(index);
+    return true;
+}
+
 int TfrmMediaBrowser::SelectedRow() const {
     const QModelIndexList rows = lvCachedFiles->selectionModel()->selectedRows();
     if (rows.isEmpty()) {

@@ -54,6 +54,9 @@ class TfrmMediaBrowser : public QWidget {
     // cache page, the path as a plain file on the "Other" page. False when nothing is.
     bool GetSelectedEntry(cache::Entry& entry) const;
     void SetOtherFile(const std::string& path, bool activate);
+    // Chooses the row `step` rows from the chosen one in the list's order; false (nothing
+    // changed) past either end, on the "Other" page, or with no row chosen.
+    bool SelectNeighbour(int step);
     // Media facts are read in the background while nothing plays.
     void PauseFacts(bool paused);
 

@@ -1,5 +1,6 @@
 #include "player/Mplayer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cache/MediaType.h"
@@ -312,4 +313,42 @@ bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
     // serve again; otherwise it stays silent.
     shuttingDown = !finished;
     return finished;
+}
+
+int MPlayer::QueryTime(bool length) {
+    if (!IsRunning()) {
+        return -1;
+    }
+    // "pausing_keep_force": a paused player answers and stays paused. Each query is
+    // counted before it goes, so that its answer is known as ours however fast it comes.
+    const auto ask = [this](PlayerReport::Query query, const char* line) {
+        report->Asked(query, 1);
+        if (SendCommand(line) == 0) {
+            return true;
+        }
+        report->Asked(query, -1);
+        return false;
+    };
+    if (!ask(PlayerReport::Query::kPosition, "pausing_keep_force get_time_pos")) {
+        return -2;
+    }
+    if (length && !ask(PlayerReport::Query::kLength, "pausing_keep_force get_time_length")) {
+        return -2;
+    }
+    return 0;
+}
+
+PlayerReport::Clock MPlayer::Time() const {
+    return report ? report->Time() : PlayerReport::Clock{};
+}
+
+int MPlayer::SeekTo(double seconds) {
+    char text[64];
+    // Type 2: absolute seconds.
+    std::snprintf(text, sizeof text, "pausing_keep seek %.1f 2", std::max(0.0, seconds));
+    return SendCommand(text);
+}
+
+bool MPlayer::ReachedEnd() const {
+    return report && report->ReachedEnd();
 }

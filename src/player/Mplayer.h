@@ -9,8 +9,8 @@
 
 #include "cache/CacheEntry.h"
 #include "platform/Process.h"
+#include "player/PlayerReport.h"
 
-class PlayerReport;
 class ThreadMplayerWait;
 class ThreadMplayerControl;
 
@@ -42,6 +42,17 @@ class MPlayer {
     int ChangeVolume(int step);
     int Stop(bool notify);
     int SendCommand(const std::string& command);
+
+    // Asks the player where playback is and, with `length`, how long the file is. The
+    // queries leave a paused player paused; their answers come back through Time() a
+    // moment later and never reach the log.
+    int QueryTime(bool length);
+    // Where the answers so far put playback; all zero before the first.
+    PlayerReport::Clock Time() const;
+    // Jumps to `seconds` from the start; a paused player stays paused.
+    int SeekTo(double seconds);
+    // The last playback reached the end of its file (rather than being stopped or failing).
+    bool ReachedEnd() const;
 
     // At program end, after the event loop: asks a running player to quit, waits at most
     // `bound` for every player and worker thread to finish, then terminates the players

@@ -1,6 +1,8 @@
 #include "player/PlayerReport.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -85,6 +87,7 @@ PlayerReport::News PlayerReport::Take(const std::string& line) {
     } else if (StartsWith(line, "Exiting... (End of file)")) {
         // Also said after "File not found": only the end of a playback that began counts.
         played = played || started;
+        reachedEnd = reachedEnd || started;
     } else if (StartsWith(line, "VO: ")) {
         const News news = PictureSizeOf(line);
         // The player may open an output while it probes a file it then cannot play.
@@ -125,4 +128,60 @@ bool PlayerReport::Played() const {
 bool PlayerReport::AudioOnly() const {
     std::lock_guard<std::mutex> guard(lock);
     return audioOnly;
+}
+
+bool PlayerReport::AnswerOf(const std::string& line, Query& query, double& seconds) {
+    constexpr double kYear = 366.0 * 24 * 3600;
+    std::size_t at = 0;
+    if (StartsWith(line, "ANS_TIME_POSITION=")) {
+        query = Query::kPosition;
+        at = std::strlen("ANS_TIME_POSITION=");
+    } else if (StartsWith(line, "ANS_LENGTH=")) {
+        query = Query::kLength;
+        at = std::strlen("ANS_LENGTH=");
+    } else {
+        return false;
+    }
+    const char* first = line.data() + at;
+    const char* last = line.data() + line.size();
+    const auto [end, error] = std::from_chars(first, last, seconds, std::chars_format::fixed);
+    return error == std::errc() && end == last && std::isfinite(seconds) && seconds >= 0 &&
+           seconds <= kYear;
+}
+
+void PlayerReport::Asked(Query query, int count) {
+    std::lock_guard<std::mutex> guard(lock);
+    int& pending = query == Query::kPosition ? pendingPositions : pendingLengths;
+    pending = std::max(0, pending + count);
+}
+
+bool PlayerReport::TakeAnswer(const std::string& line) {
+    Query query = Query::kPosition;
+    double seconds = 0;
+    if (!AnswerOf(line, query, seconds)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    int& pending = query == Query::kPosition ? pendingPositions : pendingLengths;
+    if (pending == 0) {
+        return false;  // nobody here asked: the log shows it like any other line
+    }
+    --pending;
+    if (query == Query::kPosition) {
+        clock.position = seconds;
+        ++clock.positionAnswers;
+    } else {
+        clock.length = seconds;
+    }
+    return true;
+}
+
+PlayerReport::Clock PlayerReport::Time() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return clock;
+}
+
+bool PlayerReport::ReachedEnd() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return reachedEnd;
 }

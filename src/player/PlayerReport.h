@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -39,6 +40,27 @@ class PlayerReport {
     bool Played() const;
     bool AudioOnly() const;
 
+    // The player's answers to the time queries: where playback is and how long the file
+    // is, in seconds. `length` 0: not known (yet, or the file does not say).
+    struct Clock {
+        double position = 0;
+        double length = 0;
+        std::uint64_t positionAnswers = 0;  // how many position answers have come so far
+    };
+    enum class Query { kPosition, kLength };
+    // User interface thread: `count` more queries of ours are on their way (-1: one was
+    // not sent after all), so their answers are ours to take rather than lines for the log.
+    void Asked(Query query, int count);
+    // Reader thread: true when `line` answers a query of ours (it is then not logged).
+    bool TakeAnswer(const std::string& line);
+    Clock Time() const;
+    // The player said it reached the end of the file it had begun to play.
+    bool ReachedEnd() const;
+
+    // The seconds of an "ANS_TIME_POSITION=12.3" or "ANS_LENGTH=20.00" line; false for
+    // any other line or a value no file has (negative, not finite, over a year).
+    static bool AnswerOf(const std::string& line, Query& query, double& seconds);
+
     // Lines the real player prints when it cannot play a file (not its warnings about
     // remote controls or sockets, which come on every start).
     static bool IsErrorLine(const std::string& line);
@@ -54,5 +76,9 @@ class PlayerReport {
     bool started = false;
     bool played = false;
     bool audioOnly = false;
+    bool reachedEnd = false;
     std::string errorLine;
+    int pendingPositions = 0;
+    int pendingLengths = 0;
+    Clock clock;
 };

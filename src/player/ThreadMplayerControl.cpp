@@ -19,6 +19,10 @@ ThreadMplayerControl::~ThreadMplayerControl() {
 
 void ThreadMplayerControl::Execute() {
     const OutputLines::LineSink log = [this](const std::string& line) {
+        // The answers to our own time queries, several a second, are no news for the log.
+        if (report && report->TakeAnswer(line)) {
+            return;
+        }
         CLog::Instance()->Log("%s", line.c_str());
         if (!report) {
             return;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -16,6 +17,8 @@
 #include <QTreeView>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -26,11 +29,13 @@
 #include "app/ProgramWindows.h"
 #include "app/QtSynchronize.h"
 #include "app/ScreenSizeProvider.h"
+#include "app/SeekBar.h"
 #include "app/VideoSurface.h"
 #include "browser/FormMediaBrowser.h"
 #include "browser/NoticeLine.h"
 #include "platform/Thread.h"
 #include "player/Mplayer.h"
+#include "player/PlaybackTime.h"
 #include "settings/FormSettings.h"
 #include "support/FakePlayerRecord.h"
 #include "support/TempDir.h"
@@ -82,6 +87,18 @@ void Click(const QPoint& screen) {
     QTest::qWait(200);
 }
 
+// A test pattern clip made with ffmpeg: `seconds` long, with `codec` arguments.
+bool MakeClip(const std::string& ffmpeg, const std::string& path, int seconds,
+              const QStringList& codec) {
+    QProcess make;
+    make.start(
+        QString::fromStdString(ffmpeg),
+        QStringList{"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-f",
+                    "lavfi", "-i", "sine=frequency=440", "-t", QString::number(seconds)} +
+            codec + QStringList{QString::fromStdString(path)});
+    return make.waitForFinished(60000) && make.exitCode() == 0;
+}
+
 class WindowSystemTest : public ::testing::Test {
   protected:
     testsupport::TempDir dir;
@@ -107,9 +124,14 @@ class WindowSystemTest : public ::testing::Test {
         InstallScreenSizeProvider();
         InstallQtSynchronize();
         std::filesystem::create_directories(cache + "/g_0001");
+        // Where files were left is the test's own.
+        ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
     }
 
-    void TearDown() override { EXPECT_TRUE(DestroyProgramWindows()); }
+    void TearDown() override {
+        EXPECT_TRUE(DestroyProgramWindows());
+        ::unsetenv("XDG_STATE_HOME");
+    }
 
     // Only what the test cannot do without: every window setting is the program's own
     // default (always on top, 350x300 at 30,30). An empty `player` leaves the default one.
@@ -309,28 +331,7 @@ TEST_F(WindowSystemTest, AShortClipPlayedToItsEndIsNoFailure) {
         GTEST_SKIP() << "needs mplayer and ffmpeg";
     }
     const std::string clip = cache + "/g_0001/segment.ts";
-    QProcess make;
-    make.start(QString::fromStdString(ffmpeg), {"-v",
-                                                "error",
-                                                "-y",
-                                                "-f",
-                                                "lavfi",
-                                                "-i",
-                                                "testsrc=size=160x120:rate=25",
-                                                "-f",
-                                                "lavfi",
-                                                "-i",
-                                                "sine=frequency=440",
-                                                "-t",
-                                                "2",
-                                                "-c:v",
-                                                "mpeg2video",
-                                                "-c:a",
-                                                "mp2",
-                                                "-f",
-                                                "mpegts",
-                                                QString::fromStdString(clip)});
-    ASSERT_TRUE(make.waitForFinished(60000) && make.exitCode() == 0);
+    ASSERT_TRUE(MakeClip(ffmpeg, clip, 2, {"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "mpegts"}));
     // Older than the clip, so second in the list.
     const std::string gone = CacheScript("gone.flv");
     std::filesystem::last_write_time(gone, std::filesystem::last_write_time(clip) - 1h);
@@ -355,6 +356,122 @@ TEST_F(WindowSystemTest, AShortClipPlayedToItsEndIsNoFailure) {
     ASSERT_TRUE(QTest::qWaitFor(playing, 5000));
     EXPECT_EQ(failed->Notice().toStdString(), "") << "an old failure while the next file plays";
     EXPECT_TRUE(QTest::qWaitFor(stopped, 30000));
+}
+
+// The time line with the real player, by pointer and keys: a click at three quarters of
+// the bar jumps there and the time follows; pause holds it; the log keeps none of the
+// player's answers to the time queries; Page Down plays the next row; a player that stops
+// reading leaves the window answering; the file left half way starts there again; in full
+// screen the bar comes up at the bottom edge and jumps as well.
+TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
+    const std::string ffmpeg = QStandardPaths::findExecutable("ffmpeg").toStdString();
+    if (QStandardPaths::findExecutable("mplayer").isEmpty() || ffmpeg.empty()) {
+        GTEST_SKIP() << "needs mplayer and ffmpeg";
+    }
+    // A key frame every 0.2 s, so that a jump lands where it was asked.
+    const std::string first = cache + "/g_0001/first.avi", second = cache + "/g_0001/second.avi";
+    ASSERT_TRUE(MakeClip(ffmpeg, first, 20,
+                         {"-c:v", "mpeg4", "-g", "5", "-c:a", "libmp3lame", "-f", "avi"}));
+    std::filesystem::copy_file(first, second);
+    std::filesystem::last_write_time(second, std::filesystem::last_write_time(first) - 1h);
+    Start("[Logging]\nLogToFile=1\n", "");
+    TakeKeyboard();
+    SeekBar* bar = frmMain->seekBar;
+    const auto playing = [](const std::string& file) {
+        return frmMain->playState == psPlaying && mplayer.Arguments().back() == file;
+    };
+    const auto near = [bar](double seconds, double within) {
+        return std::abs(bar->Position() - seconds) <= within &&
+               bar->TimeText().startsWith(
+                   QString::fromStdString(playback::ClockText(bar->Position(), false)) + " / ");
+    };
+    const auto clickAt = [bar](double fraction) {
+        const QRect groove = bar->Groove();
+        Click(bar->mapToGlobal(QPoint(groove.left() + static_cast<int>(groove.width() * fraction),
+                                      groove.center().y())));
+        // Where a pixel of the groove is more than the second a jump may be off.
+        return bar->Length() / groove.width() + 1;
+    };
+
+    Xdo({"key", "Home", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return playing(first) && bar->Length() > 19; }, 10000));
+    double within = clickAt(0.75);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return near(0.75 * bar->Length(), within); }, 3000))
+        << bar->Position() << " " << bar->TimeText().toStdString();
+
+    Xdo({"key", "space"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->playState == psPaused; }));
+    QTest::qWait(600);
+    const QString held = bar->TimeText();
+    QTest::qWait(1000);
+    EXPECT_EQ(bar->TimeText(), held) << "the time ran on while paused";
+    Xdo({"key", "space"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->TimeText() != held; }, 3000));
+    const std::string log = ReadFile(dir / "reelvault.log");
+    EXPECT_NE(log.find("Starting playback..."), std::string::npos) << "the player's lines go";
+    EXPECT_EQ(log.find("ANS_"), std::string::npos) << "an answer to our own query was logged";
+
+    // Left half way, to be resumed.
+    within = clickAt(0.5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return near(0.5 * bar->Length(), within); }, 3000));
+    const double leftAt = bar->Position();
+    Xdo({"key", "Next"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return playing(second); }, 5000));
+    EXPECT_FALSE(frmMediaBrowser->isVisible()) << "back to the list on the way";
+    Xdo({"key", "Next"});
+    QTest::qWait(500);
+    EXPECT_TRUE(playing(second)) << "Page Down past the last row";
+
+    // The player stops reading: its input fills up, the window goes on answering.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->Length() > 19; }, 5000));
+    QProcess find;
+    find.start("pgrep", {"-f", "--", QString::fromStdString(second)});
+    ASSERT_TRUE(find.waitForFinished(5000));
+    const int pid = find.readAllStandardOutput().split('\n').first().toInt();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    int sent = 0;
+    while (mplayer.SendCommand("pausing_keep_force get_time_pos") == 0 && sent < 100000) {
+        ++sent;
+    }
+    EXPECT_LT(sent, 100000) << "the player's input never filled";
+    QElapsedTimer beat;
+    qint64 worst = 0;
+    QTimer heart;
+    QObject::connect(&heart, &QTimer::timeout, [&] { worst = std::max(worst, beat.restart()); });
+    beat.start();
+    heart.start(20);
+    clickAt(0.25);
+    Xdo({"key", "f"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return frmMain->IsFullScreen(); }, 3000));
+    Xdo({"key", "Escape"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMain->IsFullScreen(); }, 3000));
+    heart.stop();
+    EXPECT_LT(worst, 300) << "the window stood still for " << worst << " ms";
+    ::kill(pid, SIGCONT);
+
+    // The first file starts where it was left, and says so.
+    frmMain->btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->playState == psStopped; }, 5000));
+    Xdo({"key", "Home", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return playing(first); }, 5000));
+    EXPECT_TRUE(frmMain->lblResumed->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Length() > 19 && near(leftAt, 1.5); }, 3000))
+        << "left at " << leftAt << ", started at " << bar->Position();
+
+    // Full screen: the bar hides, comes back at the bottom edge and jumps there too.
+    Xdo({"key", "f"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->IsFullScreen(); }, 3000));
+    Xdo(At(frmMain->mapToGlobal(frmMain->rect().center())));
+    Xdo(At(frmMain->mapToGlobal(frmMain->rect().center() + QPoint(5, 5))));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMain->pnlControl->isVisible(); }, 3000));
+    Xdo(At(frmMain->mapToGlobal(QPoint(frmMain->width() / 2, frmMain->height() - 10))));
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->pnlControl->isVisible(); }, 3000));
+    within = clickAt(0.25);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return near(0.25 * bar->Length(), within); }, 3000))
+        << bar->Position();
+    frmMain->btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->playState == psStopped; }, 5000));
 }
 
 }  // namespace
