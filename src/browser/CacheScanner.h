@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cache/CacheEntry.h"
+#include "cache/StreamAssembly.h"
 #include "platform/DirectoryListing.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -125,7 +126,10 @@ class CacheScanner {
     struct Remembered {
         platform::FileIdentity identity;
         platform::FileIdentity piecesIdentity;
-        bool listed = false;  // a media entry; `detail` holds it
+        bool readable = false;  // `detail` holds the entry, media or a part of a stream
+        bool media = false;     // listed on its own unless it is part of a stream
+        bool probed = false;    // `tracks` is known
+        cache::TrackProbe tracks;
         EntryDetail detail;
     };
 
@@ -137,6 +141,10 @@ class CacheScanner {
                          const std::string& piecesPath,
                          const platform::FileIdentity& piecesIdentity,
                          std::unordered_map<std::string, Remembered>& seen);
+    // Lists what the modern scan read: each stream as one row, then the media entries
+    // that are no part of one.
+    void ListModernEntries(std::unordered_map<std::string, Remembered>& seen);
+    void AddRow(const std::string& path, EntryDetail detail);
     void SortByText(const SortOrder& order);
 
     mutable std::vector<EntryDetail> details;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string_view>
 
 #include "browser/CacheScanner.h"
@@ -9,6 +12,8 @@
 #include "cache/CacheLayout.h"
 #include "cache/EntryReaders.h"
 #include "cache/MediaType.h"
+#include "cache/StreamAssembly.h"
+#include "media/MediaFacts.h"
 #include "platform/Collation.h"
 #include "platform/FileTime.h"
 #include "platform/ReadOnlyFile.h"
@@ -94,6 +99,8 @@ void CacheScanner::ScanChromium(const std::string& dir) {
             pieces.emplace(std::move(file.name), file.identity);
         }
     }
+    // Every entry is read, however small: the playlists and segments of a stream are
+    // small, and only together do they reach the minimal size.
     std::unordered_map<std::string, Remembered> seen;
     for (const ListedFile& file : files) {
         if (!file.present || !EndsWith(file.name, "_0")) {
@@ -101,17 +108,11 @@ void CacheScanner::ScanChromium(const std::string& dir) {
         }
         const auto piecesIt = pieces.find(file.name.substr(0, file.name.size() - 2));
         const bool hasPieces = piecesIt != pieces.end();
-        // A body is never larger than the file that holds it: files that cannot reach the
-        // minimal size are not even opened.
-        const std::int64_t largest =
-            std::max(file.identity.size, hasPieces ? piecesIt->second.size : 0);
-        if (largest < minimalFileSize) {
-            continue;
-        }
         TakeModernEntry(Join(dir, file.name), file.identity,
                         hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
                         hasPieces ? piecesIt->second : platform::FileIdentity{}, seen);
     }
+    ListModernEntries(seen);
     remembered = std::move(seen);
 }
 
@@ -119,11 +120,12 @@ void CacheScanner::ScanFirefox(const std::string& dir) {
     const std::vector<ListedFile> files = ListFiles(dir, [](std::string_view) { return true; });
     std::unordered_map<std::string, Remembered> seen;
     for (const ListedFile& file : files) {
-        if (file.present && file.identity.size >= minimalFileSize) {
+        if (file.present) {
             TakeModernEntry(Join(dir, file.name), file.identity, std::string(),
                             platform::FileIdentity{}, seen);
         }
     }
+    ListModernEntries(seen);
     remembered = std::move(seen);
 }
 
@@ -146,25 +148,152 @@ void CacheScanner::TakeModernEntry(const std::string& path, const platform::File
         // a file that changed between the two simply reads again next time.
         known.identity = identity;
         known.piecesIdentity = piecesIdentity;
-        known.listed = ok && read.media;
-        if (known.listed) {
+        // Only what has an address can be part of a stream.
+        known.readable = ok && (read.media || !read.entry.url.empty());
+        known.media = ok && read.media;
+        if (known.readable) {
             known.detail.name = cache::DisplayNameFromUrl(read.entry.url);
             known.detail.entry = std::move(read.entry);
         }
     }
-    if (known.listed &&
-        known.detail.entry.bodySize >=
-            static_cast<std::uint64_t>(std::max<std::int64_t>(minimalFileSize, 0))) {
-        OperaCacheEntry row;
-        row.fileName = path;
-        row.size = static_cast<std::int64_t>(known.detail.entry.bodySize);
-        row.timestamp = static_cast<std::int32_t>(
-            platform::PackLocalDosDateTime(known.detail.entry.lastWriteTime));
-        details.push_back(known.detail);
-        row.detail = static_cast<std::uint32_t>(details.size());
-        entries.push_back(std::move(row));
-    }
     seen.emplace(path, std::move(known));
+}
+
+namespace {
+
+// What the Type column says of a stream.
+std::string StreamTypeText(const cache::Stream& stream) {
+    std::string text;
+    switch (stream.kind) {
+        case cache::StreamKind::Hls:
+            text = "HLS stream";
+            break;
+        case cache::StreamKind::Dash:
+            text = "DASH stream";
+            break;
+        case cache::StreamKind::Segments:
+            text = "Stream segments";
+            break;
+        case cache::StreamKind::SplitFiles:
+            text = "Video with separate sound";
+            break;
+    }
+    if (stream.protection == cache::Protection::Drm) {
+        text += ", protected";
+    }
+    return text;
+}
+
+// The row of a stream: its manifest's entry, standing for every part of it.
+cache::Entry StreamEntry(cache::Stream stream) {
+    cache::Entry entry = stream.manifest;
+    entry.url = stream.url;
+    entry.storage = cache::Storage::Stream;
+    entry.contentType = StreamTypeText(stream);
+    entry.bodyOffset = 0;
+    entry.bodySize = stream.presentBytes;
+    // The whole, where the manifest tells how many segments there are: the present
+    // ones' average for each missing one.
+    entry.complete = stream.segmentsTotal == 0 || stream.segmentsPresent >= stream.segmentsTotal;
+    entry.resourceSize =
+        entry.complete || stream.segmentsPresent == 0
+            ? stream.presentBytes
+            : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
+    entry.lastWriteTime = std::max(entry.lastWriteTime, stream.lastWriteTime);
+    entry.stream = std::make_shared<const cache::Stream>(std::move(stream));
+    return entry;
+}
+
+}  // namespace
+
+void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>& seen) {
+    // In the order of their files, so that the same cache always gives the same streams.
+    std::vector<std::pair<const std::string*, Remembered*>> readable;
+    for (auto& [path, known] : seen) {
+        if (known.readable) {
+            readable.emplace_back(&path, &known);
+        }
+    }
+    std::sort(readable.begin(), readable.end(),
+              [](const auto& a, const auto& b) { return *a.first < *b.first; });
+    std::vector<cache::Entry> all;
+    all.reserve(readable.size());
+    std::unordered_map<std::string_view, Remembered*> byFile;
+    for (const auto& [path, known] : readable) {
+        all.push_back(known->detail.entry);
+        byFile.emplace(*path, known);
+    }
+
+    const auto readText = [](const cache::Entry& entry,
+                             std::size_t limit) -> std::optional<std::string> {
+        const std::unique_ptr<cache::BodyReader> body = cache::OpenBody(entry);
+        if (!body || body->Size() > limit) {
+            return std::nullopt;
+        }
+        std::string text(static_cast<std::size_t>(body->Size()), '\0');
+        if (body->ReadAt(0, text.data(), text.size()) != static_cast<std::int64_t>(text.size())) {
+            return std::nullopt;
+        }
+        return text;
+    };
+    // Asked only of the few files that may be a video and its sound kept apart; the
+    // answer is kept with the file.
+    const auto probe = [&byFile](const cache::Entry& entry) {
+        const auto it = byFile.find(entry.file);
+        if (it == byFile.end()) {
+            return cache::TrackProbe{};
+        }
+        Remembered& known = *it->second;
+        if (!known.probed) {
+            known.probed = true;
+            if (const std::unique_ptr<cache::BodyReader> body = cache::OpenBody(entry)) {
+                media::Limits limits;
+                limits.time = std::chrono::milliseconds(500);
+                const media::Facts facts = media::ReadFacts(*body, limits);
+                known.tracks.video = facts.kind == media::Kind::Video;
+                known.tracks.audio = facts.kind == media::Kind::AudioOnly || !facts.audioCodec.empty();
+                known.tracks.seconds =
+                    facts.durationMs > 0 ? static_cast<double>(facts.durationMs) / 1000.0 : 0.0;
+            }
+        }
+        return known.tracks;
+    };
+    cache::StreamScan found = cache::FindStreams(all, readText, probe);
+
+    std::vector<bool> consumed(all.size(), false);
+    for (const std::size_t index : found.consumed) {
+        if (index < consumed.size()) {
+            consumed[index] = true;
+        }
+    }
+    const auto minimal = static_cast<std::uint64_t>(std::max<std::int64_t>(minimalFileSize, 0));
+    for (cache::Stream& stream : found.streams) {
+        if (stream.presentBytes < minimal || stream.manifest.file.empty()) {
+            continue;
+        }
+        EntryDetail detail;
+        detail.name = stream.name;
+        const std::string path = stream.manifest.file;
+        detail.entry = StreamEntry(std::move(stream));
+        AddRow(path, std::move(detail));
+    }
+    for (std::size_t i = 0; i < readable.size(); ++i) {
+        const Remembered& known = *readable[i].second;
+        if (!consumed[i] && known.media && known.detail.entry.bodySize >= minimal) {
+            AddRow(*readable[i].first, known.detail);
+        }
+    }
+}
+
+void CacheScanner::AddRow(const std::string& path, EntryDetail detail) {
+    OperaCacheEntry row;
+    row.fileName = path;
+    row.size = static_cast<std::int64_t>(detail.entry.bodySize);
+    row.timestamp =
+        static_cast<std::int32_t>(platform::PackLocalDosDateTime(detail.entry.lastWriteTime));
+    details.push_back(std::move(detail));
+    row.detail = static_cast<std::uint32_t>(details.size());
+    entries.push_back(std::move(row));
 }
 
 const EntryDetail* CacheScanner::Detail(const OperaCacheEntry& entry) const {
