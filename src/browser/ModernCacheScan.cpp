@@ -101,62 +101,82 @@ void CacheScanner::ScanChromium(const std::string& dir) {
     }
     // Every entry is read, however small: the playlists and segments of a stream are
     // small, and only together do they reach the minimal size.
-    std::unordered_map<std::string, Remembered> seen;
+    std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (!file.present || !EndsWith(file.name, "_0")) {
             continue;
         }
         const auto piecesIt = pieces.find(file.name.substr(0, file.name.size() - 2));
         const bool hasPieces = piecesIt != pieces.end();
-        TakeModernEntry(Join(dir, file.name), file.identity,
-                        hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
-                        hasPieces ? piecesIt->second : platform::FileIdentity{}, seen);
+        modern.push_back({Join(dir, file.name), file.identity,
+                          hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
+                          hasPieces ? piecesIt->second : platform::FileIdentity{}});
     }
-    ListModernEntries(seen);
-    remembered = std::move(seen);
+    TakeModernEntries(modern);
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
     const std::vector<ListedFile> files = ListFiles(dir, [](std::string_view) { return true; });
-    std::unordered_map<std::string, Remembered> seen;
+    std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (file.present) {
-            TakeModernEntry(Join(dir, file.name), file.identity, std::string(),
-                            platform::FileIdentity{}, seen);
+            modern.push_back({Join(dir, file.name), file.identity, {}, {}});
         }
     }
+    TakeModernEntries(modern);
+}
+
+void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
+    std::unordered_map<std::string, Remembered> seen;
+    seen.reserve(files.size());
+    // What an earlier scan learnt is taken over; the rest is read, shared out over the
+    // scan's threads, since a first scan opens every file of the cache.
+    std::vector<std::pair<const ModernFile*, Remembered*>> toRead;
+    for (const ModernFile& file : files) {
+        const auto it = remembered.find(file.path);
+        const bool known = it != remembered.end() && it->second.identity == file.identity &&
+                           it->second.piecesIdentity == file.piecesIdentity;
+        auto [placed, added] =
+            seen.emplace(file.path, known ? std::move(it->second) : Remembered{});
+        if (added && !known) {
+            toRead.emplace_back(&file, &placed->second);
+        }
+    }
+    filesRead += toRead.size();
+    constexpr std::size_t kChunk = 64;
+    std::atomic<std::size_t> next{0};
+    const cache::Format readAs = format;
+    auto work = [&](unsigned) {
+        for (std::size_t first = next.fetch_add(kChunk); first < toRead.size();
+             first = next.fetch_add(kChunk)) {
+            const std::size_t last = std::min(toRead.size(), first + kChunk);
+            for (std::size_t i = first; i < last; ++i) {
+                ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second);
+            }
+        }
+    };
+    scan::RunShared(toRead.size() > 2 * kChunk ? scan::kThreads : 1, work);
     ListModernEntries(seen);
     remembered = std::move(seen);
 }
 
-void CacheScanner::TakeModernEntry(const std::string& path, const platform::FileIdentity& identity,
-                                   const std::string& piecesPath,
-                                   const platform::FileIdentity& piecesIdentity,
-                                   std::unordered_map<std::string, Remembered>& seen) {
-    Remembered known;
-    const auto it = remembered.find(path);
-    if (it != remembered.end() && it->second.identity == identity &&
-        it->second.piecesIdentity == piecesIdentity) {
-        known = std::move(it->second);
-    } else {
-        ++filesRead;
-        cache::ReadEntry read;
-        const bool ok = format == cache::Format::Chromium
-                            ? cache::ReadChromiumFiles(path, piecesPath, read)
-                            : cache::ReadFirefoxFile(path, read);
-        // Remembered by what the listing saw, so that the next listing finds it again;
-        // a file that changed between the two simply reads again next time.
-        known.identity = identity;
-        known.piecesIdentity = piecesIdentity;
-        // Only what has an address can be part of a stream.
-        known.readable = ok && (read.media || !read.entry.url.empty());
-        known.media = ok && read.media;
-        if (known.readable) {
-            known.detail.name = cache::DisplayNameFromUrl(read.entry.url);
-            known.detail.entry = std::move(read.entry);
-        }
+void CacheScanner::ReadModernEntry(cache::Format readAs, const ModernFile& file,
+                                   Remembered& known) {
+    cache::ReadEntry read;
+    const bool ok = readAs == cache::Format::Chromium
+                        ? cache::ReadChromiumFiles(file.path, file.piecesPath, read)
+                        : cache::ReadFirefoxFile(file.path, read);
+    // Remembered by what the listing saw, so that the next listing finds it again; a
+    // file that changed between the two simply reads again next time.
+    known.identity = file.identity;
+    known.piecesIdentity = file.piecesIdentity;
+    // Only what has an address can be part of a stream.
+    known.readable = ok && (read.media || !read.entry.url.empty());
+    known.media = ok && read.media;
+    if (known.readable) {
+        known.detail.name = cache::DisplayNameFromUrl(read.entry.url);
+        known.detail.entry = std::move(read.entry);
     }
-    seen.emplace(path, std::move(known));
 }
 
 namespace {
