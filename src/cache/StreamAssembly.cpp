@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -338,6 +339,23 @@ std::optional<AddressPattern> NumberPattern(std::string_view url) {
     }
     p.key = std::string(url.substr(0, base + begin)) + '\x01' + std::string(url.substr(base + end));
     return p;
+}
+
+// The words of a file name, for telling which init section goes with which fragments.
+std::set<std::string> Tokens(std::string_view name) {
+    std::set<std::string> tokens;
+    std::string word;
+    for (const char c : name.substr(0, name.find('?'))) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c)) {
+            word += c;
+        } else if (!word.empty()) {
+            tokens.insert(std::exchange(word, {}));
+        }
+    }
+    if (!word.empty()) {
+        tokens.insert(word);
+    }
+    return tokens;
 }
 
 // ---- Presentation of the results.
@@ -930,25 +948,33 @@ std::optional<std::size_t> Assembler::InitFor(std::size_t fragment, std::string_
         return std::nullopt;
     }
     const auto track = FragmentTrack(Head(entries_[fragment], kHeadBytes)).value_or(0);
-    const std::string_view name = SplitFolder(pattern).second;
+    const std::string_view fragmentType = entries_[fragment].contentType;
+    const std::string wantHandler = fragmentType.starts_with("audio/")   ? "soun"
+                                    : fragmentType.starts_with("video/") ? "vide"
+                                                                         : "";
+    const auto names = Tokens(SplitFolder(pattern).second);
     std::optional<std::size_t> best;
-    std::size_t bestShared = 0;
+    std::size_t bestScore = 0;
     for (const std::size_t i : it->second) {
         const auto text = readText_(entries_[i], kMaxInitBytes);
         const auto tracks = text ? InitTracks(*text) : std::nullopt;
-        if (!tracks || consumed_[i] ||
-            (track != 0 && std::none_of(tracks->begin(), tracks->end(),
-                                        [&](const Mp4Track& t) { return t.id == track; }))) {
+        const auto carried = [&](const Mp4Track& t) { return track == 0 || t.id == track; };
+        if (!tracks || consumed_[i] || std::none_of(tracks->begin(), tracks->end(), carried)) {
             continue;
         }
-        // Of several inits carrying the track (a video and a sound init both of track
-        // 1), the one whose name is most like the fragments'.
-        const std::string_view other = SplitFolder(entries_[i].url).second;
-        const auto mismatch = std::mismatch(name.begin(), name.end(), other.begin(), other.end());
-        const auto shared = static_cast<std::size_t>(mismatch.first - name.begin());
-        if (!best || shared > bestShared) {
+        // Of several inits carrying the track (a picture's and a sound's init, both of
+        // track 1), the one whose name shares most with the fragments', then whose kind
+        // their type names.
+        std::size_t score = 0;
+        for (const auto& token : Tokens(SplitFolder(entries_[i].url).second)) {
+            score += 2 * static_cast<std::size_t>(names.contains(token));
+        }
+        score += static_cast<std::size_t>(
+            std::any_of(tracks->begin(), tracks->end(),
+                        [&](const Mp4Track& t) { return carried(t) && t.handler == wantHandler; }));
+        if (!best || score > bestScore) {
             best = i;
-            bestShared = shared;
+            bestScore = score;
         }
     }
     return best;
