@@ -473,6 +473,7 @@ class Assembler {
     void GroupSegments();
     Container SegmentContainer(std::size_t index, bool byteRange);
     std::optional<std::size_t> InitFor(std::size_t fragment, std::string_view name);
+    const std::optional<std::vector<Mp4Track>>& InitTracksOf(std::size_t index);
     void PairSplitFiles();
     void Consume(std::size_t index) { consumed_[index] = true; }
     std::optional<std::size_t> Lookup(std::string_view url) const {
@@ -491,6 +492,7 @@ class Assembler {
     std::unordered_map<std::size_t, std::optional<RangeWalk>> walks_;
     std::unordered_map<std::string, std::optional<std::array<unsigned char, 16>>> keys_;
     std::unordered_map<std::string, std::vector<std::size_t>> initsByFolder_;
+    std::unordered_map<std::size_t, std::optional<std::vector<Mp4Track>>> initTracks_;
     bool initsIndexed_ = false;
     std::vector<Stream> streams_;
 };
@@ -691,8 +693,9 @@ std::optional<StreamPiece> Assembler::PieceFor(const SegmentRef& ref, Protection
         piece.iv = ref.iv;
     }
     piece.body = e;
-    piece.start = ref.start;
-    piece.duration = ref.duration;
+    // Times are the manifest's word: outside data, kept only when they make sense.
+    piece.start = std::isfinite(ref.start) && ref.start >= 0 ? ref.start : 0;
+    piece.duration = std::isfinite(ref.duration) && ref.duration > 0 ? ref.duration : 0;
     piece.discontinuity = ref.discontinuity;
     used.push_back(*index);
     return piece;
@@ -706,11 +709,10 @@ Found Assembler::Find(const Rendition& r, std::vector<std::size_t>& used) {
         found.unusable = !found.init;
     }
     const std::size_t count = std::min(r.segments.size(), kMaxSegmentsPerRendition);
+    found.pieces.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         if (auto piece = PieceFor(r.segments[i], r.protection, used)) {
-            if (std::isfinite(piece->duration) && piece->duration > 0) {
-                found.seconds += piece->duration;
-            }
+            found.seconds += piece->duration;
             found.pieces.push_back(std::move(*piece));
         }
     }
@@ -956,8 +958,7 @@ std::optional<std::size_t> Assembler::InitFor(std::size_t fragment, std::string_
     std::optional<std::size_t> best;
     std::size_t bestScore = 0;
     for (const std::size_t i : it->second) {
-        const auto text = readText_(entries_[i], kMaxInitBytes);
-        const auto tracks = text ? InitTracks(*text) : std::nullopt;
+        const auto& tracks = InitTracksOf(i);
         const auto carried = [&](const Mp4Track& t) { return track == 0 || t.id == track; };
         if (!tracks || consumed_[i] || std::none_of(tracks->begin(), tracks->end(), carried)) {
             continue;
@@ -978,6 +979,15 @@ std::optional<std::size_t> Assembler::InitFor(std::size_t fragment, std::string_
         }
     }
     return best;
+}
+
+const std::optional<std::vector<Mp4Track>>& Assembler::InitTracksOf(std::size_t index) {
+    auto it = initTracks_.find(index);
+    if (it == initTracks_.end()) {
+        const auto text = readText_(entries_[index], kMaxInitBytes);
+        it = initTracks_.emplace(index, text ? InitTracks(*text) : std::nullopt).first;
+    }
+    return it->second;
 }
 
 void Assembler::GroupSegments() {
@@ -1053,8 +1063,7 @@ void Assembler::GroupSegments() {
             piece.length = piece.body.bodySize;
             track.init = std::move(piece);
             parts.push_back(*init);
-            const auto text = readText_(entries_[*init], kMaxInitBytes);
-            const auto tracks = text ? InitTracks(*text) : std::nullopt;
+            const auto& tracks = InitTracksOf(*init);
             if (tracks && tracks->size() == 1) {
                 const auto& handler = tracks->front().handler;
                 track.kind = handler == "vide"   ? TrackKind::Video
