@@ -78,7 +78,7 @@ bool MaySniffManifest(const Entry& e) {
     if (!textual || e.bodySize == 0 || e.bodySize > kMaxManifestBytes) {
         return false;
     }
-    const std::string_view path = e.url.substr(0, e.url.find_first_of("?#"));
+    const std::string_view path = std::string_view(e.url).substr(0, e.url.find_first_of("?#"));
     const bool named = path.ends_with(".m3u8") || path.ends_with(".m3u") || path.ends_with(".mpd");
     return named || e.bodySize <= kSniffWithoutNameBytes;
 }
