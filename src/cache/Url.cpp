@@ -111,12 +111,11 @@ std::string WithoutDots(std::string_view path) {
     return out;
 }
 
-// Lower-case host, no default port, no empty host; false when there is no host.
+// Lower-case host, no credentials, no default port; false when there is no usable host.
 bool NormalAuthority(std::string_view authority, std::string_view scheme, std::string& out) {
+    // Credentials are no part of the address a cache keeps a reply under.
     const std::size_t at = authority.rfind('@');
-    std::string_view userinfo;
     if (at != std::string_view::npos) {
-        userinfo = authority.substr(0, at + 1);
         authority.remove_prefix(at + 1);
     }
     std::string_view host = authority;
@@ -147,7 +146,6 @@ bool NormalAuthority(std::string_view authority, std::string_view scheme, std::s
     if ((scheme == "http" && port == "80") || (scheme == "https" && port == "443")) {
         port = {};
     }
-    out.append(userinfo);
     for (const char c : host) {
         out += Lower(c);
     }

@@ -31,6 +31,8 @@ TEST(Manifest, ResolvesAddressesAsBrowsersDo) {
         {"blob:https://a.b/c", ""},
         {"javascript:alert(1)", ""},
         {"http://", ""},
+        {"//user:pw@Other.net/x.ts", "https://other.net/x.ts"},
+        {"//a\x01b/x.ts", ""},
     };
     for (const auto& [reference, expected] : cases) {
         EXPECT_EQ(cache::ResolveUrl(base, reference), expected) << reference;
