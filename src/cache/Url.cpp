@@ -205,7 +205,7 @@ std::string ResolveUrl(std::string_view base, std::string_view reference) {
             t.hasAuthority = true;
             t.authority = b.authority;
             if (r.path.empty()) {
-                path = std::string(b.path);
+                path = WithoutDots(b.path);
                 t.hasQuery = r.hasQuery || b.hasQuery;
                 t.query = r.hasQuery ? r.query : b.query;
             } else {

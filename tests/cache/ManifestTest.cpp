@@ -37,6 +37,7 @@ TEST(Manifest, ResolvesAddressesAsBrowsersDo) {
     for (const auto& [reference, expected] : cases) {
         EXPECT_EQ(cache::ResolveUrl(base, reference), expected) << reference;
     }
+    EXPECT_EQ(cache::ResolveUrl("http://h/a/./b/../m.m3u8", ""), "http://h/a/m.m3u8");
     EXPECT_EQ(cache::ResolveUrl("file:///tmp/x.m3u8", "a.ts"), "");
     EXPECT_EQ(cache::ResolveUrl("", "http://a/b"), "http://a/b");
 }
