@@ -16,7 +16,6 @@
 #include "cache/HttpHead.h"
 #include "cache/ManifestSupport.h"
 #include "cache/Stream.h"
-#include "cache/Url.h"
 #include "cache/XmlTree.h"
 
 namespace cache {
@@ -131,14 +130,6 @@ struct Context {
     std::uint32_t period = 0;
     manifest::ResultBudget* budget = nullptr;
 };
-
-std::string Resolve(std::string_view base, std::string_view reference) {
-    if (reference.size() > manifest::kMaxUrlBytes || base.empty()) {
-        return {};
-    }
-    std::string url = ResolveUrl(base, reference);
-    return url.size() > manifest::kMaxUrlBytes ? std::string() : url;
-}
 
 // A SegmentTemplate's address for one segment; nullopt when the template is malformed
 // (unknown identifier, unclosed "$", a format other than %0<width>d or a width past
@@ -267,14 +258,14 @@ void FromTemplate(Rendition& r, const Context& c, const Levels& t) {
     if (const std::optional<std::string> init = t.Attribute("initialization")) {
         const std::optional<std::string> address = Expand(*init, c, startNumber, 0);
         SegmentRef s;
-        s.url = address ? Resolve(c.base, *address) : std::string();
+        s.url = address ? manifest::Resolve(c.base, *address) : std::string();
         if (!s.url.empty()) {
             r.init = std::move(s);
         }
     }
     const auto add = [&](std::uint64_t number, std::uint64_t time, std::uint64_t length) {
         SegmentRef s;
-        s.url = Resolve(c.base, Expand(media, c, number, time).value_or(""));
+        s.url = manifest::Resolve(c.base, Expand(media, c, number, time).value_or(""));
         s.start = c.periodStart +
                   std::max(0.0, (static_cast<double>(time) - static_cast<double>(offset)) /
                                     static_cast<double>(timescale));
@@ -323,7 +314,7 @@ void FromList(Rendition& r, const Context& c, const Levels& l) {
     }
     for (std::size_t k = 0; k < urls.size() && k < kMaxSegmentsPerRendition; ++k) {
         SegmentRef s;
-        s.url = Resolve(c.base, c.doc->Attribute(*urls[k], "media").value_or(""));
+        s.url = manifest::Resolve(c.base, c.doc->Attribute(*urls[k], "media").value_or(""));
         if (const std::optional<std::string> range = c.doc->Attribute(*urls[k], "mediaRange")) {
             const auto bytes = ParseRange(*range);
             if (!bytes) {
@@ -351,7 +342,7 @@ std::optional<SegmentRef> Initialization(const Context& c, const Element* e) {
         return std::nullopt;
     }
     SegmentRef s;
-    s.url = Resolve(c.base, c.doc->Attribute(*e, "sourceURL").value_or(""));
+    s.url = manifest::Resolve(c.base, c.doc->Attribute(*e, "sourceURL").value_or(""));
     if (const std::optional<std::string> range = c.doc->Attribute(*e, "range")) {
         const auto bytes = ParseRange(*range);
         if (!bytes) {
@@ -418,7 +409,7 @@ std::string BaseOf(const xml::Document& doc, const Element& e, const std::string
     if (base == nullptr) {
         return parent;
     }
-    return Resolve(parent, doc.Text(*base));
+    return manifest::Resolve(parent, doc.Text(*base));
 }
 
 std::uint64_t Number(const xml::Document& doc, const Element& e, std::string_view name) {
@@ -450,7 +441,7 @@ std::optional<Manifest> ReadDashManifest(std::string_view text, std::string_view
     m.live = doc->Attribute(mpd, "type") == "dynamic";
     const std::optional<double> total =
         ParseDuration(doc->Attribute(mpd, "mediaPresentationDuration").value_or(""));
-    const std::string mpdBase = BaseOf(*doc, mpd, Resolve(url, ""));
+    const std::string mpdBase = BaseOf(*doc, mpd, manifest::Resolve(url, ""));
     manifest::ResultBudget budget;
 
     const std::vector<const Element*> periods = doc->Children(mpd, "Period");

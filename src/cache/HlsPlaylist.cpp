@@ -14,7 +14,6 @@
 #include "cache/HttpHead.h"
 #include "cache/ManifestSupport.h"
 #include "cache/Stream.h"
-#include "cache/Url.h"
 
 namespace cache {
 
@@ -130,14 +129,6 @@ std::optional<std::array<unsigned char, 16>> ParseIv(std::string_view text) {
     return iv;
 }
 
-std::string Resolve(std::string_view base, std::string_view reference) {
-    if (reference.size() > manifest::kMaxUrlBytes) {
-        return {};
-    }
-    std::string url = ResolveUrl(base, reference);
-    return url.size() > manifest::kMaxUrlBytes ? std::string() : url;
-}
-
 // The encryption in force for the segments that follow an EXT-X-KEY.
 struct Key {
     Protection protection = Protection::None;
@@ -149,7 +140,7 @@ Key ReadKey(const Attributes& a, std::string_view playlistUrl) {
     Key key;
     const std::string_view method = a.Get("METHOD");
     if (method == "AES-128") {
-        key.url = Resolve(playlistUrl, a.Get("URI"));
+        key.url = manifest::Resolve(playlistUrl, a.Get("URI"));
         key.iv = ParseIv(a.Get("IV"));
         // A key we cannot fetch from the cache (skd:, data:) locks the stream as surely
         // as a key system does.
@@ -162,7 +153,6 @@ Key ReadKey(const Attributes& a, std::string_view playlistUrl) {
 
 Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view url) {
     Manifest m;
-    m.kind = StreamKind::Hls;
     m.url = std::string(url);
     m.master = true;
     std::vector<Rendition> audio;
@@ -197,7 +187,7 @@ Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view
                 ++i;
             }
             if (i + 1 < lines.size()) {
-                r.playlistUrl = Resolve(url, lines[++i]);
+                r.playlistUrl = manifest::Resolve(url, lines[++i]);
                 keep(variants, std::move(r));
             }
         } else if (StartsWith(line, "#EXT-X-MEDIA:")) {
@@ -206,7 +196,7 @@ Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view
                 Rendition r;
                 r.kind = TrackKind::Audio;
                 r.audioGroup = std::string(a.Get("GROUP-ID"));
-                r.playlistUrl = Resolve(url, a.Get("URI"));
+                r.playlistUrl = manifest::Resolve(url, a.Get("URI"));
                 keep(audio, std::move(r));
             }
         } else if (StartsWith(line, "#EXT-X-SESSION-KEY:")) {
@@ -238,7 +228,6 @@ Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view
 
 Manifest ReadMedia(const std::vector<std::string_view>& lines, std::string_view url) {
     Manifest m;
-    m.kind = StreamKind::Hls;
     m.url = std::string(url);
     m.live = true;
     Rendition r;
@@ -264,7 +253,7 @@ Manifest ReadMedia(const std::vector<std::string_view>& lines, std::string_view 
                 continue;
             }
             SegmentRef s;
-            s.url = Resolve(url, line);
+            s.url = manifest::Resolve(url, line);
             s.start = start;
             s.duration = duration;
             s.discontinuity = discontinuity;
@@ -312,7 +301,7 @@ Manifest ReadMedia(const std::vector<std::string_view>& lines, std::string_view 
             // One init section per rendition: the first one, which the stream opens with.
             if (!r.init) {
                 SegmentRef init;
-                init.url = Resolve(url, a.Get("URI"));
+                init.url = manifest::Resolve(url, a.Get("URI"));
                 const std::optional<ByteRange> mapRange = ParseByteRange(a.Get("BYTERANGE"));
                 if (mapRange) {
                     init.offset = mapRange->offset.value_or(0);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "cache/Url.h"
+
 namespace cache::manifest {
 
 namespace {
@@ -29,6 +31,14 @@ bool StartsWithAny(std::string_view text, std::initializer_list<std::string_view
 }
 
 }  // namespace
+
+std::string Resolve(std::string_view base, std::string_view reference) {
+    if (reference.size() > kMaxUrlBytes) {
+        return {};
+    }
+    std::string url = ResolveUrl(base, reference);
+    return url.size() > kMaxUrlBytes ? std::string() : url;
+}
 
 bool ParseSeconds(std::string_view text, double& seconds) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {

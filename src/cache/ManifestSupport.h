@@ -15,6 +15,9 @@ namespace cache::manifest {
 // for every segment (a key, a template) must not multiply into gigabytes.
 inline constexpr std::size_t kMaxUrlBytes = 8192;
 
+// ResolveUrl within kMaxUrlBytes: "" for a longer reference or result.
+std::string Resolve(std::string_view base, std::string_view reference);
+
 // A decimal number of seconds ("10", "9.009", "1e1"), finite, not negative and below a
 // century; false on anything else.
 bool ParseSeconds(std::string_view text, double& seconds);
