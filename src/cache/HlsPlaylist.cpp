@@ -35,6 +35,28 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// The lines of a playlist, blanks trimmed, read one at a time (a vector of them could
+// be sixteen times the text).
+class Lines {
+  public:
+    explicit Lines(std::string_view text) : rest_(text) {}
+    bool Next(std::string_view& line) {
+        if (rest_.empty()) {
+            return false;
+        }
+        const std::size_t end = std::min(rest_.find_first_of("\r\n"), rest_.size());
+        line = Trimmed(rest_.substr(0, end));
+        rest_.remove_prefix(end);
+        if (!rest_.empty()) {
+            rest_.remove_prefix(StartsWith(rest_, "\r\n") ? 2 : 1);
+        }
+        return true;
+    }
+
+  private:
+    std::string_view rest_;
+};
+
 // An attribute list: NAME=VALUE pairs split at the commas outside quoted strings.
 class Attributes {
   public:
@@ -151,7 +173,7 @@ Key ReadKey(const Attributes& a, std::string_view playlistUrl) {
     return key;
 }
 
-Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view url) {
+Manifest ReadMaster(Lines lines, std::string_view url) {
     Manifest m;
     m.url = std::string(url);
     m.master = true;
@@ -165,8 +187,8 @@ Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view
             into.push_back(std::move(r));
         }
     };
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
+    std::string_view line;
+    while (lines.Next(line)) {
         if (StartsWith(line, "#EXT-X-STREAM-INF:")) {
             const Attributes a(line.substr(18));
             Rendition r;
@@ -183,11 +205,11 @@ Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view
             }
             r.audioGroup = std::string(a.Get("AUDIO"));
             // The variant's address is the next line that is neither a tag nor blank.
-            while (i + 1 < lines.size() && (lines[i + 1].empty() || lines[i + 1][0] == '#')) {
-                ++i;
+            std::string_view address;
+            while (lines.Next(address) && (address.empty() || address[0] == '#')) {
             }
-            if (i + 1 < lines.size()) {
-                r.playlistUrl = manifest::Resolve(url, lines[++i]);
+            if (!address.empty() && address[0] != '#') {
+                r.playlistUrl = manifest::Resolve(url, address);
                 keep(variants, std::move(r));
             }
         } else if (StartsWith(line, "#EXT-X-MEDIA:")) {
@@ -226,7 +248,7 @@ Manifest ReadMaster(const std::vector<std::string_view>& lines, std::string_view
     return m;
 }
 
-Manifest ReadMedia(const std::vector<std::string_view>& lines, std::string_view url) {
+Manifest ReadMedia(Lines lines, std::string_view url) {
     Manifest m;
     m.url = std::string(url);
     m.live = true;
@@ -244,7 +266,8 @@ Manifest ReadMedia(const std::vector<std::string_view>& lines, std::string_view 
     // goes on from there.
     std::unordered_map<std::string, std::uint64_t> rangeEnds;
     bool full = false;
-    for (const std::string_view line : lines) {
+    std::string_view line;
+    while (lines.Next(line)) {
         if (line.empty()) {
             continue;
         }
@@ -349,23 +372,17 @@ std::optional<Manifest> ReadHlsPlaylist(std::string_view text, std::string_view 
     if (StartsWith(text, "\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
-        lines.push_back(Trimmed(text.substr(0, end)));
-        text.remove_prefix(end);
-        if (!text.empty()) {
-            text.remove_prefix(StartsWith(text, "\r\n") ? 2 : 1);
-        }
+    Lines lines(text);
+    std::string_view first;
+    while (lines.Next(first) && first.empty()) {
     }
-    const auto first =
-        std::find_if(lines.begin(), lines.end(), [](std::string_view l) { return !l.empty(); });
-    if (first == lines.end() || !StartsWith(*first, "#EXTM3U")) {
+    if (!StartsWith(first, "#EXTM3U")) {
         return std::nullopt;
     }
-    const bool master = std::any_of(lines.begin(), lines.end(), [](std::string_view l) {
-        return StartsWith(l, "#EXT-X-STREAM-INF:");
-    });
+    // A master names its variants in EXT-X-STREAM-INF lines; a media playlist never does.
+    const bool master = StartsWith(text, "#EXT-X-STREAM-INF:") ||
+                        text.find("\n#EXT-X-STREAM-INF:") != text.npos ||
+                        text.find("\r#EXT-X-STREAM-INF:") != text.npos;
     return master ? ReadMaster(lines, url) : ReadMedia(lines, url);
 }
 
