@@ -704,9 +704,17 @@ std::optional<StreamPiece> Assembler::PieceFor(const SegmentRef& ref, Protection
 Found Assembler::Find(const Rendition& r, std::vector<std::size_t>& used) {
     Found found;
     found.rendition = &r;
+    // An on-demand file (SegmentBase) is its own one segment, init section included:
+    // that init is checked for but not put in front of the file a second time.
+    const bool initInsideSegment = r.init && r.segments.size() == 1 &&
+                                   r.segments.front().url == r.init->url &&
+                                   r.segments.front().offset <= r.init->offset;
     if (r.init) {
         found.init = PieceFor(*r.init, Protection::None, used);
         found.unusable = !found.init;
+        if (initInsideSegment) {
+            found.init.reset();
+        }
     }
     const std::size_t count = std::min(r.segments.size(), kMaxSegmentsPerRendition);
     found.pieces.reserve(count);
