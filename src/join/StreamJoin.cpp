@@ -43,6 +43,7 @@ constexpr double kMaxGapSeconds = 3600;
 constexpr unsigned kProgressEvery = 256;
 // Formats a track whose container the manifest does not name may be read as. Playlists
 // and concatenation formats are left out: they would open other files or addresses.
+constexpr char kWriteError[] = "The file could not be written (is the disk full?).";
 constexpr char kFormats[] = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mpegts,mp3,aac,flv,ogg";
 
 // libav* report through a process-wide logger: nothing of it may reach the terminal.
@@ -198,34 +199,27 @@ int ReadTrack(void* opaque, std::uint8_t* buffer, int size) {
     return static_cast<int>(got);
 }
 
-// Where a seek lands, or -1 when it leaves [0, INT64_MAX]: offsets come from the data.
-std::int64_t SeekTarget(std::int64_t position, std::int64_t size, std::int64_t offset, int whence) {
-    std::int64_t base = 0;
-    if (whence == SEEK_CUR) {
-        base = position;
-    } else if (whence == SEEK_END) {
-        base = size;
-    } else if (whence != SEEK_SET) {
-        return -1;
-    }
-    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) {
-        return -1;
-    }
-    return base + offset;
-}
-
-std::int64_t SeekTrack(void* opaque, std::int64_t offset, int whence) {
-    auto* in = static_cast<Input*>(opaque);
+// A seek in a track read or the file written, both of which know their position and
+// size. Offsets come from the data: the target must stay in [0, INT64_MAX].
+template <class Io>
+std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
+    auto* io = static_cast<Io*>(opaque);
     whence &= ~AVSEEK_FORCE;
+    std::int64_t base = 0;
     if (whence == AVSEEK_SIZE) {
-        return in->size;
-    }
-    const std::int64_t to = SeekTarget(in->position, in->size, offset, whence);
-    if (to < 0) {
+        return io->size;
+    } else if (whence == SEEK_CUR) {
+        base = io->position;
+    } else if (whence == SEEK_END) {
+        base = io->size;
+    } else if (whence != SEEK_SET) {
         return AVERROR(EINVAL);
     }
-    in->position = to;
-    return to;
+    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) {
+        return AVERROR(EINVAL);
+    }
+    io->position = base + offset;
+    return io->position;
 }
 
 // Other files and addresses named inside a track are never opened.
@@ -263,7 +257,7 @@ bool OpenInput(const cache::StreamTrack& track, Input& in, std::string& error) {
         std::min<std::uint64_t>(in.reader->Size(), static_cast<std::uint64_t>(INT64_MAX)));
     auto* buffer = static_cast<unsigned char*>(av_malloc(kReadBuffer));
     in.io = buffer != nullptr
-                ? avio_alloc_context(buffer, kReadBuffer, 0, &in, ReadTrack, nullptr, SeekTrack)
+                ? avio_alloc_context(buffer, kReadBuffer, 0, &in, ReadTrack, nullptr, Seek<Input>)
                 : nullptr;
     in.packet = av_packet_alloc();
     in.format = avformat_alloc_context();
@@ -340,6 +334,16 @@ bool OpenInputs(const cache::Stream& stream, std::vector<std::unique_ptr<Input>>
 
 // ---- The joined file -------------------------------------------------------------
 
+// The new file `target`, made only where nothing is there yet.
+bool Create(const std::string& target, platform::WritableFile& file, std::string& error) {
+    file = platform::WritableFile(target);
+    if (!file.IsOpen()) {
+        error = errno == EEXIST ? "The file already exists." : "The file could not be created.";
+        return false;
+    }
+    return true;
+}
+
 struct Output {
     platform::WritableFile file;
     std::int64_t position = 0;
@@ -377,20 +381,6 @@ int WriteJoined(void* opaque, WriteBytes bytes, int size) {
     out->position += size;
     out->size = std::max(out->size, out->position);
     return size;
-}
-
-std::int64_t SeekJoined(void* opaque, std::int64_t offset, int whence) {
-    auto* out = static_cast<Output*>(opaque);
-    whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE) {
-        return out->size;
-    }
-    const std::int64_t to = SeekTarget(out->position, out->size, offset, whence);
-    if (to < 0) {
-        return AVERROR(EINVAL);
-    }
-    out->position = to;
-    return to;
 }
 
 // What one output stream has been given so far, in its input's time base.
@@ -479,11 +469,11 @@ class Remux {
             return false;
         }
         if (av_write_trailer(output_.format) < 0 || output_.writeFailed) {
-            error = WriteError();
+            error = kWriteError;
             return false;
         }
         if (!output_.file.Close()) {
-            error = WriteError();
+            error = kWriteError;
             return false;
         }
         if (progress_) {
@@ -506,7 +496,11 @@ class Remux {
     std::uint64_t written_ = 0;
     bool created_ = false;
 
-    static std::string WriteError() { return "The file could not be written (is the disk full?)."; }
+    // The timeline of the stream whose packet `in` holds.
+    Timeline& LineOf(const Input& in) {
+        return lines_[static_cast<std::size_t>(
+            in.outputOf[static_cast<std::size_t>(in.packet->stream_index)])];
+    }
 
     std::uint64_t Total() const {
         std::uint64_t total = 0;
@@ -528,13 +522,8 @@ class Remux {
     }
 
     bool OpenOutput(const std::string& target, std::string& error) {
-        output_.file = platform::WritableFile(target);
-        if (!output_.file.IsOpen()) {
-            error = errno == EEXIST ? "The file already exists." : "The file could not be created.";
-            return false;
-        }
-        created_ = true;
-        return true;
+        created_ = Create(target, output_.file, error);
+        return created_;
     }
 
     Box ChosenBox() const {
@@ -560,7 +549,7 @@ class Remux {
         }
         auto* buffer = static_cast<unsigned char*>(av_malloc(kWriteBuffer));
         output_.io = buffer != nullptr ? avio_alloc_context(buffer, kWriteBuffer, 1, &output_,
-                                                            nullptr, WriteJoined, SeekJoined)
+                                                            nullptr, WriteJoined, Seek<Output>)
                                        : nullptr;
         if (output_.io == nullptr) {
             av_free(buffer);
@@ -598,7 +587,7 @@ class Remux {
             }
         }
         if (avformat_write_header(output_.format, nullptr) < 0) {
-            error = output_.writeFailed ? WriteError()
+            error = output_.writeFailed ? kWriteError
                                         : std::string("The stream's codecs cannot be put into ") +
                                               ExtensionOf(box) + ".";
             return false;
@@ -628,17 +617,15 @@ class Remux {
         }
     }
 
-    std::int64_t Micro(const Input& in) const {
-        const Timeline& line = lines_[static_cast<std::size_t>(
-            in.outputOf[static_cast<std::size_t>(in.packet->stream_index)])];
+    std::int64_t Micro(const Input& in) {
+        const Timeline& line = LineOf(in);
         return av_rescale_q(in.packet->dts, line.in->time_base, AV_TIME_BASE_Q);
     }
 
     // The next packet of `in`, on its timeline; false at the end of `in`.
     bool Next(Input& in) {
         while (Pull(in)) {
-            Timeline& line = lines_[static_cast<std::size_t>(
-                in.outputOf[static_cast<std::size_t>(in.packet->stream_index)])];
+            Timeline& line = LineOf(in);
             const std::int64_t origin = av_rescale_q(origin_, AV_TIME_BASE_Q, line.in->time_base);
             if (PlaceOnTimeline(*in.packet, line, origin)) {
                 return true;
@@ -653,8 +640,7 @@ class Remux {
         bool first = true;
         for (auto& in : inputs_) {
             while (Pull(*in)) {
-                const auto& line = lines_[static_cast<std::size_t>(
-                    in->outputOf[static_cast<std::size_t>(in->packet->stream_index)])];
+                const auto& line = LineOf(*in);
                 const std::int64_t dts =
                     in->packet->dts != AV_NOPTS_VALUE ? in->packet->dts : in->packet->pts;
                 if (dts != AV_NOPTS_VALUE && !Garbage(dts, line.unit)) {
@@ -669,8 +655,7 @@ class Remux {
         }
         for (auto& in : inputs_) {
             if (in->packet->size > 0) {
-                Timeline& line = lines_[static_cast<std::size_t>(
-                    in->outputOf[static_cast<std::size_t>(in->packet->stream_index)])];
+                Timeline& line = LineOf(*in);
                 in->ready = PlaceOnTimeline(
                     *in->packet, line, av_rescale_q(origin_, AV_TIME_BASE_Q, line.in->time_base));
                 if (!in->ready) {
@@ -693,13 +678,12 @@ class Remux {
                 error = "The cache changed while the stream was read.";
                 return false;
             }
-            Timeline& line = lines_[static_cast<std::size_t>(
-                earliest->outputOf[static_cast<std::size_t>(earliest->packet->stream_index)])];
+            Timeline& line = LineOf(*earliest);
             ToOutputTime(*earliest->packet, line);
             earliest->packet->stream_index = line.out->index;
             const int result = av_interleaved_write_frame(output_.format, earliest->packet);
             if (output_.writeFailed) {
-                error = WriteError();
+                error = kWriteError;
                 return false;
             }
             // A packet the muxer refuses is dropped; the ones after it may still do.
@@ -732,9 +716,8 @@ bool Concatenate(const cache::StreamTrack& track, const std::string& target, std
         error = "The stream's segments could not be read.";
         return false;
     }
-    platform::WritableFile out(target);
-    if (!out.IsOpen()) {
-        error = errno == EEXIST ? "The file already exists." : "The file could not be created.";
+    platform::WritableFile out;
+    if (!Create(target, out, error)) {
         return false;
     }
     const std::uint64_t total = reader->Size();
@@ -750,7 +733,7 @@ bool Concatenate(const cache::StreamTrack& track, const std::string& target, std
             break;
         }
         if (!out.WriteAt(done, buffer.get(), static_cast<std::size_t>(got))) {
-            error = "The file could not be written (is the disk full?).";
+            error = kWriteError;
             break;
         }
         done += static_cast<std::uint64_t>(got);
@@ -760,7 +743,7 @@ bool Concatenate(const cache::StreamTrack& track, const std::string& target, std
         }
     }
     if (!out.Close() && done == total && !cancelled) {
-        error = "The file could not be written (is the disk full?).";
+        error = kWriteError;
         cancelled = true;
     }
     if (done != total || cancelled) {
