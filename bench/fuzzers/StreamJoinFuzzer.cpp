@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,6 +29,10 @@ const std::string& Folder() {
         std::string path = std::filesystem::temp_directory_path() /
                            ("fuzz-stream-join-" + std::to_string(::getpid()));
         std::filesystem::create_directories(path);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(Folder(), ignored);
+        });
         return path;
     }();
     return folder;
