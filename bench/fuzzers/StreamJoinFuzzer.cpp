@@ -25,10 +25,11 @@ using fuzz::Check;
 constexpr std::size_t kPiece = 4096;
 
 const std::string& Folder() {
-    static const std::string folder = [] {
-        std::string path = std::filesystem::temp_directory_path() /
-                           ("fuzz-stream-join-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
+    // Never destroyed: the handler at exit still needs it.
+    static const std::string& folder = *[] {
+        auto* path = new std::string(std::filesystem::temp_directory_path() /
+                                     ("fuzz-stream-join-" + std::to_string(::getpid())));
+        std::filesystem::create_directories(*path);
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(Folder(), ignored);
