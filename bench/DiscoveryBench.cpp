@@ -1,6 +1,7 @@
 // Times the search for the browsers' caches in a home whose cache folder holds 10,000
-// folders (build caches, package caches, thumbnails and a few browsers), against find(1)
-// listing the folders to the same depth in the same run.
+// folders (build caches, package caches, thumbnails and a few browsers) and whose
+// configuration folder holds 3,000 more (applications built on Chromium, an editor's
+// workspace state), against find(1) listing the folders to the same depth in the same run.
 //
 // Usage: discovery_bench [home]   (default /tmp/reelvault-bench-home, made when absent)
 
@@ -29,6 +30,7 @@ using bench::Seconds;
 namespace {
 
 constexpr int kTargetFolders = 10000;
+constexpr int kConfigFolders = 3000;
 constexpr int kRuns = 7;
 
 int folders = 0;
@@ -133,6 +135,29 @@ bool MakeHome(const std::string& home) {
     return true;
 }
 
+// The configuration folder, under a mark of its own so that a home made before it had one
+// gets it too.
+void MakeConfigHome(const std::string& configHome) {
+    const std::string done = configHome + "/.complete-3000";
+    if (::access(done.c_str(), F_OK) == 0) {
+        return;
+    }
+    folders = 0;
+    MakeFolders(configHome);
+    MakeChromium(configHome + "/Slack/Cache/Cache_Data");
+    MakeChromium(configHome + "/teams-for-linux/Partitions/work/Cache/Cache_Data");
+    MakeChromium(configHome + "/vivaldi/Default/Cache/Cache_Data");
+    // An editor's state: a folder per workspace, each with a few of its own.
+    for (int i = 0; folders < kConfigFolders; ++i) {
+        const std::string dir =
+            configHome + "/Code/User/workspaceStorage/" + Hex(i / 16) + Hex(i % 16) + "/state";
+        MakeFolders(dir);
+        MakeFiles(dir, 2);
+    }
+    MakeFile(done, "");
+    std::printf("%d configuration folders made\n", folders);
+}
+
 double Best(const std::function<void()>& run) {
     double best = 1e9;
     for (int r = 0; r < kRuns; ++r) {
@@ -155,10 +180,12 @@ int main(int argc, char* argv[]) {
     if (!MakeHome(home)) {
         return 1;
     }
-    const cache::DiscoveryPlaces places{home + "/.cache", home};
+    MakeConfigHome(home + "/.config");
+    const cache::DiscoveryPlaces places{home + "/.cache", home, home + "/.config"};
     // find lists every folder down to where the walk looks for a cache folder.
-    const std::vector<std::string> find = {"find", home + "/.cache", "-maxdepth", "5", "-type",
-                                           "d",    "-name",          "Cache_Data"};
+    const std::vector<std::string> find = {
+        "find", home + "/.cache", home + "/.config", "-maxdepth", "5", "-type",
+        "d",    "-name",          "Cache_Data"};
     if (!RunQuiet(find)) {
         std::printf("find failed\n");
         return 1;
@@ -171,5 +198,5 @@ int main(int argc, char* argv[]) {
         "discovery walk %8.2f ms   find %8.2f ms   ratio %.2f (target: well under "
         "100 ms)\n",
         tWalk * 1e3, tFind * 1e3, tWalk / tFind);
-    return count == 6 ? 0 : 1;
+    return count == 9 ? 0 : 1;
 }

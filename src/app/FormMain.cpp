@@ -364,6 +364,8 @@ void TfrmMain::Play() {
             }
             // Until the player tells the new picture's size, its window fills the frame.
             pnlVideoFrame->SetPictureSize(QSize());
+            // An earlier file's failure says nothing about this one.
+            frmMediaBrowser->ShowPlaybackError({});
             SetPlayState(psPlaying);
             playingFile = entry.file;
             mplayer.Play(entry);

@@ -1,20 +1,26 @@
 #include "browser/CopyWithProgress.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QProgressDialog>
+#include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
 // The dialog's range is an int: show per-mille instead of bytes so any size fits.
 constexpr int kSteps = 1000;
 
-}  // namespace
+// How often the window looks at the copy's progress and whether it has ended.
+constexpr int kLookMs = 25;
 
-namespace {
-
-// Runs `copy` under a cancellable progress dialog over `parent`.
+// Runs `copy` on a thread of its own under a cancellable progress dialog over `parent`.
+// The window's thread only shows the counts the copy publishes and passes on a cancel, so
+// a slow device never holds the window, and a cancel ends the copy as soon as its current
+// chunk is written.
 platform::CopyResult RunWithProgress(
     QWidget* parent,
     const std::function<platform::CopyResult(const platform::CopyProgress&)>& copy) {
@@ -28,17 +34,45 @@ platform::CopyResult RunWithProgress(
     dialog.setAutoClose(false);
     dialog.setValue(0);
 
-    const auto result = copy([&dialog](std::int64_t copied, std::int64_t total) {
-        if (total > 0) {
-            const auto step = copied >= total ? kSteps : copied * kSteps / total;
-            dialog.setValue(static_cast<int>(step));
-        }
-        // Until the window-modal dialog shows, the user's input waits: a key or a
-        // double click in the list would start playing in the middle of the copy.
-        QCoreApplication::processEvents(dialog.isVisible() ? QEventLoop::AllEvents
-                                                           : QEventLoop::ExcludeUserInputEvents);
-        return !dialog.wasCanceled();
+    std::atomic<int> step{0};
+    std::atomic<bool> finished{false};
+    platform::CopyResult result;  // written by the copy, read after the join
+    // Leaving by any way asks it to stop and joins it before what it uses is gone.
+    std::jthread worker([&](std::stop_token stop) {
+        result = copy([&](std::int64_t copied, std::int64_t total) {
+            if (total > 0) {
+                step.store(static_cast<int>(copied >= total ? kSteps : copied * kSteps / total),
+                           std::memory_order_relaxed);
+            }
+            return !stop.stop_requested();
+        });
+        finished.store(true, std::memory_order_release);
     });
+
+    QEventLoop loop;
+    bool takingInput = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        const int now = step.load(std::memory_order_relaxed);
+        if (dialog.wasCanceled()) {
+            worker.request_stop();
+        } else if (now != dialog.value()) {
+            // Only a change: setting the start value again would restart the dialog's clock.
+            dialog.setValue(now);
+        }
+        if (finished.load(std::memory_order_acquire) || dialog.isVisible() != takingInput) {
+            loop.quit();
+        }
+    });
+    look.start(kLookMs);
+    while (!finished.load(std::memory_order_acquire)) {
+        // While the window-modal dialog is not up (before it shows, and after a cancel
+        // until the copy has stopped) the user's input waits: a key or a double click in
+        // the list would start playing in the middle of the copy.
+        takingInput = dialog.isVisible();
+        loop.exec(takingInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    }
+    worker.join();
     dialog.close();
     return result;
 }

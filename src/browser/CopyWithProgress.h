@@ -9,10 +9,9 @@
 class QWidget;
 
 // Copies `source` to `target` (exact bytes) with a cancellable progress dialog over
-// `parent`. The copy runs on the calling thread in chunks, handing the event loop a turn
-// after each one, so the window stays responsive and Cancel is seen between chunks; the
-// final flush to disk runs on a thread of its own while the event loop keeps turning (the
-// dialog shows if it takes long, and a cancel then takes effect when the flush is done).
+// `parent`. Reading, writing and flushing run on a thread of their own while the calling
+// thread's event loop keeps turning; the call returns when that thread has ended. Cancel
+// or Esc stops the copy after the chunk being written.
 platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source,
                                       const std::string& target);
 

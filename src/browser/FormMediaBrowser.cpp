@@ -152,6 +152,10 @@ void TfrmMediaBrowser::BuildCachePage() {
 
     connect(header, &QHeaderView::sectionClicked, this,
             &TfrmMediaBrowser::lvCachedFilesColumnClick);
+    // The view makes a row current on its own, the first one when it gets the focus, and
+    // draws it as the chosen one: it is chosen, for Enter and the Play button alike.
+    connect(lvCachedFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TfrmMediaBrowser::SelectCurrentRow);
     lvCachedFiles->installEventFilter(this);
     lvCachedFiles->viewport()->installEventFilter(this);
 }
@@ -357,6 +361,14 @@ int TfrmMediaBrowser::SelectedRow() const {
     return row >= 0 && static_cast<std::size_t>(row) < scanner.entries.size() ? row : -1;
 }
 
+void TfrmMediaBrowser::SelectCurrentRow() {
+    const QModelIndex current = lvCachedFiles->currentIndex();
+    QItemSelectionModel* selection = lvCachedFiles->selectionModel();
+    if (current.isValid() && !selection->isRowSelected(current.row(), current.parent())) {
+        selection->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+}
+
 void TfrmMediaBrowser::RememberSelection() {
     const int row = SelectedRow();
     selectedFileName =
@@ -467,6 +479,11 @@ bool TfrmMediaBrowser::eventFilter(QObject* watched, QEvent* event) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             FirePlay();
+        } else if (key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_Up ||
+                   key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+            // The view moves only when the key lands on another row; one that lands on the
+            // current row (Home on the first) chooses it all the same.
+            SelectCurrentRow();
         }
     } else if (watched == lvCachedFiles->viewport() &&
                event->type() == QEvent::MouseButtonDblClick &&

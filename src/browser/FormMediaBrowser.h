@@ -115,6 +115,8 @@ class TfrmMediaBrowser : public QWidget {
 
     // Index into scanner.entries of the selected row, or -1.
     int SelectedRow() const;
+    // Selects the list's current row where it is not.
+    void SelectCurrentRow();
     // Sets selectedFileName to the selected entry's path, or empty.
     void RememberSelection();
     void FirePlay();

@@ -14,7 +14,9 @@ namespace {
 
 // Levels of folders listed below a place, the place itself included: Brave's Cache_Data
 // is the deepest we know (BraveSoftware/Brave-Browser/Default/Cache/Cache_Data), seen in
-// the listing four levels down. Deeper trees (build caches, thumbnails) hold none.
+// the listing four levels down, as deep as an application's session partition
+// (<application>/Partitions/<partition>/Cache/Cache_Data). Deeper trees (build caches,
+// thumbnails, editors' workspace state) hold none.
 constexpr int kListedLevels = 5;
 // A bound on the folders one place may cost, whatever its shape.
 constexpr std::size_t kMaxFoldersPerPlace = 100000;
@@ -133,13 +135,16 @@ std::vector<Place> SandboxPlaces(const std::string& outer, const std::string& in
 }  // namespace
 
 DiscoveryPlaces UserDiscoveryPlaces() {
-    return {platform::XdgBaseFolder(platform::XdgFolder::kCache), platform::HomeFolder()};
+    return {platform::XdgBaseFolder(platform::XdgFolder::kCache), platform::HomeFolder(),
+            platform::XdgBaseFolder(platform::XdgFolder::kConfig)};
 }
 
 std::vector<FoundCache> DiscoverCaches(const DiscoveryPlaces& places) {
     std::vector<Place> all;
-    if (!places.cacheHome.empty()) {
-        all.push_back({places.cacheHome, std::string()});
+    for (const std::string* own : {&places.cacheHome, &places.configHome}) {
+        if (!own->empty()) {
+            all.push_back({*own, std::string()});
+        }
     }
     if (!places.home.empty()) {
         for (auto& place : SandboxPlaces(places.home + "/snap", "common/.cache", "snap")) {
@@ -175,6 +180,12 @@ std::string CacheLabel(Format format, const std::string& relativeFolder,
     // Chromium keeps Cache_Data in a Cache folder of the profile.
     if (format == Format::Chromium && !parts.empty() && parts.back() == "Cache") {
         parts.pop_back();
+    }
+    // An application built on Chromium keeps one profile per session partition:
+    // <application>/Partitions/<partition>.
+    if (format == Format::Chromium && parts.size() >= 3 &&
+        parts[parts.size() - 2] == "Partitions") {
+        parts.erase(parts.end() - 2);
     }
     std::string product;
     std::string profile;

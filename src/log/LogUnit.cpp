@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 TfrmLog* frmLog = nullptr;
@@ -29,8 +30,12 @@ namespace {
 constexpr int kUpdateIntervalMs = 500;
 constexpr TfrmLog::Color kSystemColorFlag = 0x80000000u;
 
+std::uint32_t Capacity(std::int32_t maxLines) {
+    return std::min(static_cast<std::uint32_t>(maxLines), TfrmLog::kMostLines);
+}
+
 bool ExceedsCapacity(std::size_t count, std::int32_t maxLines) {
-    return count > static_cast<std::uint32_t>(maxLines);
+    return count > Capacity(maxLines);
 }
 
 // "Courier New" where it is installed, else whatever the system calls its fixed-pitch
@@ -205,10 +210,11 @@ void TfrmLog::AppendQueuedEntries() {
 
 void TfrmLog::TrimView() {
     const int lines = ViewLineCount();
-    if (!ExceedsCapacity(static_cast<std::size_t>(lines), maxLines.load())) {
+    const std::int32_t capacity = maxLines.load();
+    if (!ExceedsCapacity(static_cast<std::size_t>(lines), capacity)) {
         return;
     }
-    const int excess = lines - static_cast<int>(static_cast<std::uint32_t>(maxLines.load()));
+    const int excess = lines - static_cast<int>(Capacity(capacity));
     QTextDocument* document = redMain->document();
     QTextCursor cursor(document);
     cursor.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);

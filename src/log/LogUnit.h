@@ -42,8 +42,12 @@ class TfrmLog : public QWidget {
     void OnLogLine(const char* line);
 
     // Capacity of the queue and of the view. Any integer may come from the settings
-    // file; it is compared as an unsigned number, so a negative value means "no limit".
+    // file; it is taken as an unsigned number and never allowed past kMostLines, so a
+    // hand-edited -1 cannot let a flood of player output take all memory.
     std::atomic<std::int32_t> maxLines{1000};
+
+    // The largest capacity the settings dialog offers, and the most the window holds.
+    static constexpr std::uint32_t kMostLines = 10000;
 
     // Lines in the view: the last line feed ends a line rather than starting an empty one.
     int ViewLineCount() const;

@@ -35,18 +35,21 @@ using CopySource =
 // place is refused, not waited on). Exactly the source's size at the start is copied: a
 // source that becomes shorter during the copy fails like any other error.
 CopyResult CopyFile(const std::string& source, const std::string& target,
-                    const CopyProgress& progress, std::size_t chunkSize = 1 << 20);
+                    const CopyProgress& progress, std::size_t chunkSize = 1 << 18);
 
 // Writes `size` bytes of `source` to `target` (taken by its exact bytes). The data goes
 // into a new temporary file beside the target that replaces the target by a rename only
 // when every byte has been written and flushed, so an existing target is either replaced
-// whole or left untouched, and a cancelled or failed copy leaves no trace. A source that
-// gives fewer than `size` bytes fails. The flush runs on a thread of its own while the
-// caller's progress keeps being called, so a slow device never holds the caller without
-// a word. Nothing but the contents is carried over (the copy gets default permissions
-// and a fresh time).
+// whole or left untouched, and a cancelled or failed copy leaves no trace. A target that
+// is a symbolic link is written through, as cp does: the file it names (created when the
+// link dangles) is replaced that way and the link stays. A source that gives fewer than
+// `size` bytes fails. The data reaches the disk as it is written, a few chunks behind, so
+// on a slow device no call takes much longer than a chunk's worth of the device's time and
+// a cancel is seen soon; the final flush runs on a thread of its own while the caller's
+// progress keeps being called. Nothing but the contents is carried over (the copy gets
+// default permissions and a fresh time).
 CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::string& target,
-                      const CopyProgress& progress, std::size_t chunkSize = 1 << 20);
+                      const CopyProgress& progress, std::size_t chunkSize = 1 << 18);
 
 // True when both paths name one existing file (same device and inode), whatever links or
 // spellings lead to it.

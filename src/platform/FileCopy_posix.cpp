@@ -2,6 +2,7 @@
 #include "platform/PosixIo.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -77,6 +78,55 @@ int CreateTemporary(const std::string& target, std::string& tempPath) {
     errno = EEXIST;
     return -1;
 }
+
+// Where a copy onto `target` lands: a symbolic link is written through to the file it
+// names, following a chain of links (a relative one from its own folder), as cp does, so
+// the link stays a link and the new file is made in the real file's folder. A dangling
+// link gives the name it points at. False (errno set) for a loop or an unreadable link.
+bool FollowLinks(const std::string& target, std::string& real) {
+    real = target;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(real.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        char text[PATH_MAX];
+        const ssize_t length = ::readlink(real.c_str(), text, sizeof text);
+        if (length < 0) {
+            return false;
+        }
+        const std::string next(text, static_cast<std::size_t>(length));
+        real = !next.empty() && next.front() == '/' ? next : DirectoryOf(real) + "/" + next;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Keeps the data not yet on the disk to a few chunks: each chunk's write-back is started
+// as it is written, and the copy waits for the chunks older than `kInFlight` bytes. On a
+// slow device the copy then moves at the device's pace, and a cancel never waits for the
+// page cache to drain (a flush of hundreds of megabytes to a USB stick takes minutes).
+class WriteBack {
+  public:
+    explicit WriteBack(int fd) : fd_(fd) {}
+    void Written(std::int64_t end) {
+        // Pacing only: the final fsync reports the errors.
+        ::sync_file_range(fd_, started_, end - started_, SYNC_FILE_RANGE_WRITE);
+        started_ = end;
+        if (end - waited_ > kInFlight) {
+            ::sync_file_range(
+                fd_, waited_, end - kInFlight - waited_,
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+            waited_ = end - kInFlight;
+        }
+    }
+
+  private:
+    static constexpr std::int64_t kInFlight = 1 << 20;
+    int fd_;
+    std::int64_t started_ = 0;
+    std::int64_t waited_ = 0;
+};
 
 CopyResult Failure(int error) {
     return {CopyStatus::Failed, ErrorText(error)};
@@ -165,8 +215,12 @@ CopyResult CopyFile(const std::string& source, const std::string& target,
 
 CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::string& target,
                       const CopyProgress& progress, std::size_t chunkSize) {
+    std::string real;
+    if (!FollowLinks(target, real)) {
+        return Failure(errno);
+    }
     std::string tempPath;
-    Fd out(CreateTemporary(target, tempPath));
+    Fd out(CreateTemporary(real, tempPath));
     if (out.get() < 0) {
         return Failure(errno);
     }
@@ -178,6 +232,7 @@ CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::st
     };
 
     std::vector<char> buffer(chunkSize == 0 ? 1 : chunkSize);
+    WriteBack writeBack(out.get());
     std::int64_t copied = 0;
     while (copied < size) {
         const std::size_t want =
@@ -195,6 +250,7 @@ CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::st
             return abandon(Failure(errno));
         }
         copied += got;
+        writeBack.Written(copied);
         if (progress && !progress(copied, size)) {
             return abandon({CopyStatus::Cancelled, {}});
         }
@@ -213,7 +269,7 @@ CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::st
         ::unlink(tempPath.c_str());
         return Failure(error);
     }
-    if (::rename(tempPath.c_str(), target.c_str()) != 0) {
+    if (::rename(tempPath.c_str(), real.c_str()) != 0) {
         const int error = errno;
         ::unlink(tempPath.c_str());
         return Failure(error);

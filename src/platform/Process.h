@@ -40,10 +40,14 @@ class ChildProcess {
     // True once Wait() has reaped the child.
     bool HasEnded() const;
 
-    // Ask the child and what it started in its session to end (SIGTERM), or force them
-    // (SIGKILL). False when the child has ended.
+    // Ask the child and what it started in its session to end (SIGTERM, continuing them
+    // too: a stopped process holds SIGTERM until it runs again), or force them (SIGKILL).
+    // False when the child has ended.
     bool Terminate();
     bool Kill();
+    // Lets the child and its session run again if they were stopped (SIGCONT), so that
+    // they read what they were sent. False when the child has ended.
+    bool Continue();
 
   private:
     bool Signal(int signal);

@@ -75,6 +75,19 @@ bool WaitForGroupToEmpty(pid_t leader, std::chrono::steady_clock::time_point dea
     }
 }
 
+// Signals the process group `leader` leads, or the leader alone where it leads none. A
+// stopped process holds SIGTERM until it is continued, so SIGTERM comes with SIGCONT.
+bool SignalGroup(pid_t leader, int signal) {
+    const auto send = [leader](int sig) {
+        return ::kill(-leader, sig) == 0 || ::kill(leader, sig) == 0;
+    };
+    const bool sent = send(signal);
+    if (sent && signal == SIGTERM) {
+        (void)send(SIGCONT);
+    }
+    return sent;
+}
+
 // Every child not yet reaped, so that shutdown can end players nobody holds any more.
 std::mutex& RegistryLock() {
     static auto* lock = new std::mutex;
@@ -179,7 +192,7 @@ int ChildProcess::Wait() {
     // The child led a session of its own; anything it started and left behind there would
     // keep its output pipe open and outlive it. While the zombie holds the id, the group
     // id cannot belong to anyone else.
-    (void)::kill(-pid, SIGTERM);
+    (void)SignalGroup(pid, SIGTERM);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kGroupGraceMs);
     // A helper that ignores SIGTERM and holds the output pipe would keep the reader
@@ -217,6 +230,10 @@ bool ChildProcess::Kill() {
     return Signal(SIGKILL);
 }
 
+bool ChildProcess::Continue() {
+    return Signal(SIGCONT);
+}
+
 bool ChildProcess::Signal(int signal) {
     std::lock_guard<std::mutex> guard(lock);
     if (reaped) {
@@ -224,7 +241,7 @@ bool ChildProcess::Signal(int signal) {
     }
     // The child leads a process group of its own (its session): whatever it started, and
     // may still hold its pipes, goes with it.
-    return ::kill(-pid, signal) == 0 || ::kill(pid, signal) == 0;
+    return SignalGroup(pid, signal);
 }
 
 bool CreatePipe(PipeEnd& readEnd, PipeEnd& writeEnd, bool nonBlockingWrite) {

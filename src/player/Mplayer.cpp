@@ -270,7 +270,7 @@ int MPlayer::Stop(bool notify) {
     if (threadWait != nullptr && !notify) {
         threadWait->callbackEnabled = false;
     }
-    (void)SendCommand("quit");
+    AskToQuit();
     if (threadControl != nullptr) {
         threadControl->Terminate();
         threadControl = nullptr;
@@ -281,6 +281,15 @@ int MPlayer::Stop(bool notify) {
         platform::SleepMilliseconds(100);
     }
     return 0;
+}
+
+// A player stopped by a signal (SIGSTOP, or a debugger's stop) would read the line only
+// once something continues it, and the bounded waits of shutdown would run out first.
+void MPlayer::AskToQuit() {
+    (void)SendCommand("quit");
+    if (hProcess) {
+        (void)hProcess->Continue();
+    }
 }
 
 void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
@@ -304,7 +313,8 @@ void MPlayer::OnProcessExit(const platform::ProcessHandle& exited) {
 }
 
 std::string MPlayer::QuickFailure() const {
-    if (!report || stopRequested || std::chrono::steady_clock::now() - started > kQuickEnd) {
+    if (!report || stopRequested || std::chrono::steady_clock::now() - started > kQuickEnd ||
+        report->Played()) {
         return {};
     }
     std::string line = report->ErrorLine();
@@ -318,7 +328,7 @@ std::string MPlayer::QuickFailure() const {
 bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
     shuttingDown = true;
     if (IsRunning()) {
-        (void)SendCommand("quit");
+        AskToQuit();
         if (threadControl != nullptr) {
             threadControl->Terminate();
             threadControl = nullptr;

@@ -70,8 +70,8 @@ class MPlayer {
 
     // Why the last playback ended early, for the user: the player's own line (its "File
     // not found" or the like) when it gave up within kQuickEnd of its start without being
-    // asked to stop, or why it could not be started. Empty otherwise. Set before OnStop
-    // fires, cleared by the next Play.
+    // asked to stop and before the file played, or why it could not be started. Empty
+    // otherwise. Set before OnStop fires, cleared by the next Play.
     const std::string& FailureLine() const { return failureLine; }
     static constexpr std::chrono::seconds kQuickEnd{5};
 
@@ -89,6 +89,7 @@ class MPlayer {
     bool IsRunning() const;
     void ReleaseReplacedPlayer();
     std::string QuickFailure() const;
+    void AskToQuit();
 
     std::int32_t parentWnd = 0;
     std::uint32_t colorKey = 0;

@@ -58,8 +58,9 @@ PlayerReport::News PlayerReport::PictureSizeOf(const std::string& line) {
 
 bool PlayerReport::IsErrorLine(const std::string& line) {
     if (StartsWith(line, "Failed to open ")) {
-        // Said on every start where no infrared remote is set up.
-        return !Contains(line, "LIRC");
+        // Not about the file: no infrared remote set up (said on every start), or a video
+        // back end missing, after which the player tries its next output.
+        return !Contains(line, "LIRC") && !Contains(line, " backend ");
     }
     return StartsWith(line, "File not found: ") ||
            StartsWith(line, "Failed to recognize file format") ||
@@ -81,8 +82,14 @@ PlayerReport::News PlayerReport::Take(const std::string& line) {
         return first ? News{News::kAudioOnly} : News{};
     } else if (errorLine.empty() && IsErrorLine(line)) {
         errorLine = line;
+    } else if (StartsWith(line, "Exiting... (End of file)")) {
+        // Also said after "File not found": only the end of a playback that began counts.
+        played = played || started;
     } else if (StartsWith(line, "VO: ")) {
-        return PictureSizeOf(line);
+        const News news = PictureSizeOf(line);
+        // The player may open an output while it probes a file it then cannot play.
+        played = played || (started && news.kind == News::kPictureSize);
+        return news;
     }
     return {};
 }
@@ -108,6 +115,11 @@ std::string PlayerReport::ErrorLine() const {
 bool PlayerReport::PlaybackStarted() const {
     std::lock_guard<std::mutex> guard(lock);
     return started;
+}
+
+bool PlayerReport::Played() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return played;
 }
 
 bool PlayerReport::AudioOnly() const {

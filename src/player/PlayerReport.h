@@ -34,6 +34,9 @@ class PlayerReport {
     // The first line that told why the file cannot be played, or empty.
     std::string ErrorLine() const;
     bool PlaybackStarted() const;
+    // Playback began and then showed a picture or reached the end of the file: whatever
+    // the player said on the way, the file played.
+    bool Played() const;
     bool AudioOnly() const;
 
     // Lines the real player prints when it cannot play a file (not its warnings about
@@ -49,6 +52,7 @@ class PlayerReport {
     std::condition_variable finishedChanged;
     bool finished = false;
     bool started = false;
+    bool played = false;
     bool audioOnly = false;
     std::string errorLine;
 };

@@ -22,7 +22,9 @@ TfrmSettings* frmSettings = nullptr;
 
 namespace {
 
-constexpr std::array<std::uint32_t, 7> kCapacities{100, 200, 500, 1000, 2000, 5000, 10000};
+// The last choice is the most the log window ever holds, whatever the file says.
+constexpr std::array<std::uint32_t, 7> kCapacities{
+    100, 200, 500, 1000, 2000, 5000, TfrmLog::kMostLines};
 constexpr std::int32_t kDefaultMinimalFileSize = 300;
 
 QString FromLocal(const std::string& text) {

@@ -89,6 +89,7 @@ class FirstRunTest : public ::testing::Test {
     std::string firefox = home + "/.cache/mozilla/firefox/abcd.default-esr/cache2";
     ScopedEnv homeEnv{"HOME", home.c_str()};
     ScopedEnv cacheEnv{"XDG_CACHE_HOME", nullptr};
+    ScopedEnv configEnv{"XDG_CONFIG_HOME", nullptr};
     std::vector<QString> warnings;
 
     void SetUp() override {
@@ -140,6 +141,8 @@ class FirstRunTest : public ::testing::Test {
 TEST_F(FirstRunTest, TheCachesFoundAreOfferedAndAClickMakesOneTheCacheFolder) {
     MakeChromiumCache(chromium);
     MakeFirefoxCache(firefox);
+    // A chat client's own Chromium cache, in the configuration folder.
+    MakeChromiumCache(home + "/.config/Slack/Cache/Cache_Data");
     // A big file in the current folder: an empty cache folder must not mean this one.
     const fs::path before = fs::current_path();
     fs::create_directories(dir / "cwd/g_0001");
@@ -153,9 +156,10 @@ TEST_F(FirstRunTest, TheCachesFoundAreOfferedAndAClickMakesOneTheCacheFolder) {
     EXPECT_FALSE(frmMediaBrowser->lvCachedFiles->isVisible());
     ASSERT_TRUE(Page()->isVisible());
     EXPECT_TRUE(Page()->lblNoCacheDir->text().contains("No cache folder is set"));
-    ASSERT_EQ(Page()->buttons.size(), 2u);
+    ASSERT_EQ(Page()->buttons.size(), 3u);
     EXPECT_EQ(Page()->buttons[0]->text(), "Chromium, Default");
     EXPECT_EQ(Page()->buttons[1]->text(), "Firefox, abcd.default-esr");
+    EXPECT_EQ(Page()->buttons[2]->text(), "Slack");
     auto* folder0 = Page()->findChild<NoticeLine*>("lblFoundCache0");
     ASSERT_NE(folder0, nullptr);
     EXPECT_EQ(folder0->Notice().toStdString(), chromium);

@@ -66,8 +66,8 @@ stopped="$(look stopped)"
 [ "$(field "$stopped" 1-4)" = "30 30 350 300" ] || fail "not the default bounds: $stopped"
 [ "$(field "$stopped" 6)" -gt 500 ] || fail "the list does not show: $stopped"
 
-# The list starts without a selection: a click on the first row selects it (the pointer
-# then goes to a corner outside the window), Enter plays it.
+# A click on the first row chooses it (the pointer then goes to a corner outside the
+# window), Enter plays it.
 xdotool mousemove --window "$window" 60 52 click 1
 xdotool mousemove 1020 4
 key Return

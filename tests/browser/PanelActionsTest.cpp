@@ -3,6 +3,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QObject>
 #include <QProgressDialog>
@@ -10,13 +11,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 #include <filesystem>
 
 #include "BrowserTestSupport.h"
 #include "browser/CachedFilesModel.h"
 #include "browser/FileManager.h"
 #include "browser/FormMediaBrowser.h"
-#include "support/SlowFlush.h"
+#include "support/SlowDisk.h"
 
 // Stands in for the desktop's file manager on the test's private session bus.
 class FakeFileManager : public QObject {
@@ -68,6 +70,21 @@ class PanelActionsTest : public ::testing::Test {
         ASSERT_EQ(panel.GetSelectedFile(), path);
     }
 
+    // Presses Esc in the progress dialog once it shows and has the focus, as a window
+    // manager gives it to a new dialog; true once the key went in.
+    bool PressEscInProgressDialog() {
+        auto* progress = panel.findChild<QProgressDialog*>();
+        if (progress == nullptr || !progress->isVisible() || progress->windowHandle() == nullptr) {
+            return false;
+        }
+        if (QGuiApplication::focusWindow() != progress->windowHandle()) {
+            progress->activateWindow();
+            return false;
+        }
+        QTest::keyClick(progress->windowHandle(), Qt::Key_Escape);
+        return true;
+    }
+
     std::size_t EntriesIn(const std::string& folder) const {
         std::size_t count = 0;
         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) {
@@ -114,8 +131,10 @@ TEST_F(PanelActionsTest, CancelledCopyLeavesNoFile) {
     ListAndSelect(source);
     target = QString::fromStdString(elsewhere / "copy.flv");
     bool cancelled = false;
+    // A device slow enough that the copy is still running at the first event-loop turn.
+    testsupport::slowWriteBytesPerSecond = 8 << 20;
     panel.dialogs.chooseCopyTarget = [&] {
-        // Runs on the first event-loop turn the copy hands out, after its first chunk.
+        // Runs on the first event-loop turn while the copy runs.
         QTimer::singleShot(0, &panel, [&] {
             if (auto* progress = panel.findChild<QProgressDialog*>()) {
                 progress->cancel();
@@ -125,6 +144,7 @@ TEST_F(PanelActionsTest, CancelledCopyLeavesNoFile) {
         return target;
     };
     panel.miCopyFile->trigger();
+    testsupport::slowWriteBytesPerSecond = 0;
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(EntriesIn(elsewhere.path()), 0u) << "neither the target nor a temporary file";
@@ -150,18 +170,7 @@ TEST_F(PanelActionsTest, SlowFlushKeepsTheDialogUpAndEscCancels) {
             return;
         }
         ++ticksDuringFlush;
-        auto* progress = panel.findChild<QProgressDialog*>();
-        if (escSent || progress == nullptr || !progress->isVisible() ||
-            progress->windowHandle() == nullptr) {
-            return;
-        }
-        // As a window manager gives a new dialog the focus; then the user's key.
-        if (QGuiApplication::focusWindow() != progress->windowHandle()) {
-            progress->activateWindow();
-            return;
-        }
-        QTest::keyClick(progress->windowHandle(), Qt::Key_Escape);
-        escSent = true;
+        escSent = escSent || PressEscInProgressDialog();
     });
     ticker.start();
     panel.show();
@@ -170,6 +179,52 @@ TEST_F(PanelActionsTest, SlowFlushKeepsTheDialogUpAndEscCancels) {
     testsupport::slowFlushMs = 0;
     EXPECT_GE(ticksDuringFlush, 3) << "the event loop stood still during the flush";
     EXPECT_TRUE(escSent) << "the progress dialog never showed during the flush";
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(ReadFile(elsewhere / "copy.flv") == "precious") << "the old target was replaced";
+    EXPECT_EQ(EntriesIn(elsewhere.path()), 1u) << "no temporary file";
+}
+
+// A device that takes 2 MB/s: the window's thread never waits for it, so the event loop
+// keeps turning while the dialog is up, and Esc ends the copy within a fraction of a
+// second, the old file kept and nothing left behind.
+TEST_F(PanelActionsTest, SlowDeviceKeepsTheWindowTurningAndEscCancelsAtOnce) {
+    const std::string source = MakeFile(cache / "clip", 16 << 20);
+    ListAndSelect(source);
+    testsupport::WriteFile(elsewhere / "copy.flv", "precious");
+    target = QString::fromStdString(elsewhere / "copy.flv");
+    QElapsedTimer clock;
+    qint64 shownAt = -1, lastTick = -1, longestGap = 0, escAt = -1;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        if (shownAt >= 0 && escAt < 0) {
+            longestGap = std::max(longestGap, now - lastTick);
+        }
+        lastTick = now;
+        if (escAt >= 0) {
+            return;
+        }
+        auto* progress = panel.findChild<QProgressDialog*>();
+        if (shownAt < 0 && progress != nullptr && progress->isVisible()) {
+            shownAt = now;
+        }
+        // Watch the window turn for a while with the dialog up, then press Esc.
+        if (shownAt >= 0 && now - shownAt > 1200 && PressEscInProgressDialog()) {
+            escAt = clock.elapsed();
+        }
+    });
+    panel.show();
+    testsupport::slowWriteBytesPerSecond = 2 << 20;
+    clock.start();
+    ticker.start();
+    panel.miCopyFile->trigger();
+    const qint64 endedAt = clock.elapsed();
+    ticker.stop();
+    testsupport::slowWriteBytesPerSecond = 0;
+    ASSERT_GE(escAt, 0) << "the progress dialog never took Esc";
+    EXPECT_LT(longestGap, 250) << "the window stood still while the device wrote";
+    EXPECT_LT(endedAt - escAt, 400) << "Esc took effect only after " << endedAt - escAt << " ms";
     EXPECT_TRUE(errors.empty());
     EXPECT_TRUE(ReadFile(elsewhere / "copy.flv") == "precious") << "the old target was replaced";
     EXPECT_EQ(EntriesIn(elsewhere.path()), 1u) << "no temporary file";

@@ -141,6 +141,10 @@ TEST_P(RealCachesTest, ListsExactlyTheVideosAndHandsThePlayerTheirBytes) {
     for (const auto& [path, s] : files) {
         SCOPED_TRACE(s.urlPath);
         const auto row = rowOf.find(s.urlPath);
+        // The rows of the streams are checked by tests of their own.
+        if (!s.stream.empty()) {
+            continue;
+        }
         if (!s.video) {
             EXPECT_TRUE(row == rowOf.end()) << "not a video, but listed";
             continue;

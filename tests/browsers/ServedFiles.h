@@ -21,6 +21,15 @@ struct Served {
     std::string bytes;  // the whole file
     std::string mode;   // "range" (206), "whole" (200) or "stall" (half, then dropped)
     bool video = false;
+    // Of a file of an adaptive stream: the stream ("hls-ts", "hls-fmp4", "dash",
+    // "dash-ondemand"), the file's role in it ("master", "playlist", "mpd", "init",
+    // "segment", or "track": one file fetched in byte ranges), its track ("av", "video",
+    // "audio"; empty for a playlist or manifest) and a segment's place in its track's list.
+    // Empty, or -1, for other files.
+    std::string stream;
+    std::string role;
+    std::string track;
+    int order = -1;
     std::uint64_t sentToChromium = 0;  // the most bytes one answer sent
     std::uint64_t sentToFirefox = 0;
 
@@ -33,7 +42,7 @@ inline std::map<std::string, Served> ReadServedFiles(const std::string& fixture)
     std::ifstream manifest(fixture + "/manifest.tsv");
     for (std::string line; std::getline(manifest, line);) {
         std::istringstream fields(line);
-        std::string path, size, kind;
+        std::string path, size, kind, order;
         Served s;
         std::getline(fields, path, '\t');
         std::getline(fields, s.urlPath, '\t');
@@ -41,8 +50,21 @@ inline std::map<std::string, Served> ReadServedFiles(const std::string& fixture)
         std::getline(fields, size, '\t');
         std::getline(fields, s.mode, '\t');
         std::getline(fields, kind, '\t');
+        std::getline(fields, s.stream, '\t');
+        std::getline(fields, s.role, '\t');
+        std::getline(fields, s.track, '\t');
+        std::getline(fields, order, '\t');
         s.bytes = ReadFile(fixture + "/" + path);
         s.video = kind == "video";
+        if (kind != "stream") {
+            s.stream = s.role = s.track = "";
+        }
+        if (s.track == "-") {
+            s.track.clear();
+        }
+        if (!s.stream.empty() && order != "-") {
+            s.order = std::stoi(order);
+        }
         files[s.urlPath] = std::move(s);
     }
     std::ifstream log(fixture + "/served.log");

@@ -3,13 +3,18 @@
 cache readers follow, and checks them against what was served: every video of the page
 has one entry in each cache, its body is the served file byte for byte (whole, in
 Chromium's pieces, or a beginning of it in Firefox), and nothing else in the caches is a
-video. This proves the fixture itself, independently of the program's readers.
+video. Of the adaptive streams, every playlist, manifest, init section and segment is
+cached whole under its own address; the one-file tracks fetched in byte ranges are kept
+by Chromium in pieces holding every byte, and not at all by Firefox. It prints what each
+cache holds of each stream. This proves the fixture itself, independently of the
+program's readers.
 
 Usage: check-caches.py OUTDIR [--dump]
        check-caches.py OUTDIR --files CACHE URL_PATH
 The second form prints the names of the files of one entry of CACHE ("chromium",
 "chromium-open" or "firefox"), one a line, relative to the cache folder.
 """
+import collections
 import os
 import struct
 import sys
@@ -20,6 +25,10 @@ RANGE_MAGIC = 0xEB97BF016553676B
 
 failures = []
 notes = set()
+
+# One line of the manifest, with the file's bytes.
+Served = collections.namedtuple(
+    "Served", "url_path ctype size mode kind stream role track order content")
 
 
 def fail(text):
@@ -206,6 +215,67 @@ def check_stalled(cache, url_path, entry, content, sent):
             fail(f"{cache}: the stalled {url_path} is not marked partial")
 
 
+def check_body(cache, s, entry):
+    """The entry holds the whole file: one body, or pieces that add up to it."""
+    url_path = s.url_path
+    if entry["headers"].get("content-type") != s.ctype:
+        fail(f"{cache}: {url_path} typed {entry['headers'].get('content-type')}")
+    pieces = entry.get("ranges", [])
+    if pieces:
+        if entry["body"]:
+            fail(f"{cache}: {url_path} has both a body and pieces")
+        for offset, data in pieces:
+            if s.content[offset : offset + len(data)] != data:
+                fail(f"{cache}: {url_path} piece at {offset} differs from the file")
+        got = sum(len(d) for _, d in pieces)
+        if got != s.size:
+            fail(f"{cache}: {url_path} pieces hold {got} of {s.size} bytes")
+    else:
+        body = entry["body"]
+        if not s.content.startswith(body):
+            fail(f"{cache}: {url_path} body is not the file's beginning")
+        elif len(body) != s.size:
+            fail(f"{cache}: {url_path} body holds {len(body)} of {s.size} bytes")
+
+
+def check_stream_file(cache, browser, s, entry):
+    """How the cache keeps one file of a stream: "whole", "pieces" or "none"."""
+    if s.role != "track":
+        if entry is None:
+            fail(f"{cache}: no entry for {s.url_path} ({s.stream} {s.role})")
+            return "none"
+        if entry.get("ranges"):
+            fail(f"{cache}: {s.url_path} ({s.stream} {s.role}) kept in pieces")
+        check_body(cache, s, entry)
+        return "pieces" if entry.get("ranges") else "whole"
+    # A track fetched in byte ranges, none of them the whole file.
+    if browser == "firefox":
+        if entry is not None:
+            fail(f"{cache}: kept {s.url_path}, fetched only in ranges")
+        return "none"
+    if entry is None or not entry.get("ranges"):
+        fail(f"{cache}: {s.url_path} ({s.stream} {s.role}) not kept in pieces")
+        return "none" if entry is None else "whole"
+    check_body(cache, s, entry)
+    length = entry["headers"].get("content-length")
+    if length != str(s.size):
+        fail(f"{cache}: {s.url_path} stored with Content-Length {length}, not {s.size}")
+    return "pieces"
+
+
+def report_streams(cache, kept):
+    """One line per stream: per kind of file, how many the cache holds and how."""
+    for stream, files in kept.items():
+        counts = collections.Counter(files)
+        parts = []
+        # In the order the files are served, which is the playlist's.
+        for (role, track), total in collections.Counter(k for k, _ in files).items():
+            how = {h: counts[((role, track), h)] for h in ("whole", "pieces", "none")}
+            part = f"{role}" + (f" {track}" if track != "-" else "")
+            parts.append(part + ": " + ", ".join(f"{how[h]}/{total} {h}" for h in how if how[h]))
+        print(f"{cache} {stream}: " + "; ".join(parts))
+
+
 def entry_files(out, cache, url_path):
     if cache == "firefox":
         entries = read_firefox(os.path.join(out, "firefox", "cache2"))
@@ -231,9 +301,11 @@ def main():
     manifest = []
     with open(os.path.join(out, "manifest.tsv")) as f:
         for line in f:
-            path, url_path, ctype, size, mode, kind = line.rstrip("\n").split("\t")
+            path, url_path, ctype, size, mode, kind, stream, role, track, order = \
+                line.rstrip("\n").split("\t")
             with open(os.path.join(out, path), "rb") as g:
-                manifest.append((url_path, ctype, int(size), mode, kind, g.read()))
+                manifest.append(Served(url_path, ctype, int(size), mode, kind, stream, role,
+                                       track, order, g.read()))
     served = {}
     with open(os.path.join(out, "served.log")) as f:
         for line in f:
@@ -257,10 +329,12 @@ def main():
                       f"body={len(e['body']) if e.get('body') is not None else None} "
                       f"ranges={[(o, len(d)) for o, d in e.get('ranges', [])]}")
         known = set()
-        for url_path, ctype, size, mode, kind, content in manifest:
+        kept = collections.defaultdict(list)  # stream -> [((role, track), how)]
+        for s in manifest:
+            url_path = s.url_path
             known.add(url_path.lstrip("/"))
             entry = by_path.get(url_path.lstrip("/"))
-            if kind != "video":
+            if s.kind == "other":
                 if entry is not None and is_video(entry):
                     fail(f"{cache}: {url_path} is typed as video")
                 continue
@@ -268,31 +342,22 @@ def main():
             if not answers:
                 fail(f"{cache}: {url_path} was never served to {browser}")
                 continue
-            if mode == "stall":
-                check_stalled(cache, url_path, entry, content,
+            if s.kind == "stream":
+                kept[s.stream].append(((s.role, s.track),
+                                       check_stream_file(cache, browser, s, entry)))
+                continue
+            if s.mode == "stall":
+                check_stalled(cache, url_path, entry, s.content,
                               max(sent for status, _, sent in answers if status == 200))
                 continue
             if entry is None:
                 fail(f"{cache}: no entry for {url_path}")
                 continue
-            if entry["headers"].get("content-type") != ctype:
-                fail(f"{cache}: {url_path} typed {entry['headers'].get('content-type')}")
-            pieces = entry.get("ranges", [])
-            if pieces:
-                if entry["body"]:
-                    fail(f"{cache}: {url_path} has both a body and pieces")
-                for offset, data in pieces:
-                    if content[offset : offset + len(data)] != data:
-                        fail(f"{cache}: {url_path} piece at {offset} differs from the file")
-                got = sum(len(d) for _, d in pieces)
-                if got != size:
-                    fail(f"{cache}: {url_path} pieces hold {got} of {size} bytes")
-            else:
-                body = entry["body"]
-                if not content.startswith(body):
-                    fail(f"{cache}: {url_path} body is not the file's beginning")
-                elif len(body) != size:
-                    fail(f"{cache}: {url_path} body holds {len(body)} of {size} bytes")
+            check_body(cache, s, entry)
+        for url, entry in entries.items():
+            if url.startswith("blob:") or " blob:" in entry["key"]:
+                fail(f"{cache}: a blob: address is a key: {entry['key']}")
+        report_streams(cache, kept)
         for path, entry in by_path.items():
             if is_video(entry) and path not in known:
                 fail(f"{cache}: {path} is typed as video but was not served as one")

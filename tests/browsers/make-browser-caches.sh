@@ -1,39 +1,48 @@
 #!/usr/bin/env bash
 # Makes real browser caches to test the cache readers on: a few videos (MP4 with its
 # index first and last, WebM; each above the program's default minimal size of 300 kB,
-# three of them a few MB) and two files of that size that are not video, served from 127.0.0.1 by serve.py to a page of <video> elements that Debian's
-# Chromium and Firefox ESR load headless. Some videos answer Range requests with 206
-# (Chromium stores them in pieces, `_s`), the others always with 200 and the whole file.
+# three of them a few MB), two files of that size that are not video, and four adaptive
+# streams (make-streams.py: HLS over MPEG-TS and over fMP4, DASH in segments, DASH
+# on-demand in byte ranges) played by hls.js and dash.js from the npm registry, all served
+# from 127.0.0.1 by serve.py to a page of <video> elements that Debian's Chromium and
+# Firefox ESR load headless. Some videos answer Range requests with 206 (Chromium stores
+# them in pieces, `_s`), the others always with 200 and the whole file.
 #
 # Usage: make-browser-caches.sh OUTDIR
 # OUTDIR receives:
 #   chromium/Cache_Data       Chromium's cache after a clean close (its end records written)
 #   chromium-open/Cache_Data  the same cache copied while Chromium was still running
 #   firefox/cache2            Firefox's cache after a clean close
-#   site/                     the files as served
-#   manifest.tsv              PATH URL_PATH CONTENT_TYPE BYTES MODE KIND, one file a line
+#   site/                     the files as served (hls.js and dash.js in site/lib)
+#   manifest.tsv              PATH URL_PATH CONTENT_TYPE BYTES MODE KIND STREAM ROLE TRACK
+#                             ORDER, one file a line, tab-separated
 #                             (MODE "range": Range answered with 206; "whole": always 200;
 #                             "stall": 200, only the first half sent, never ended;
-#                             KIND "video" or "other")
+#                             KIND "video", "stream" (a file of a stream) or "other";
+#                             STREAM ROLE TRACK ORDER as make-streams.py says, "-" for
+#                             files of no stream)
 #   served.log                BROWSER PATH STATUS START END SENT, one response a line
 #   stamp                     what the output was made from; a run with the same stamp
 #                             reuses the output
-# Exits 77 when a browser, ffmpeg or python3 is missing; prints what it did on failure.
+# Exits 77 when a browser, ffmpeg, python3 or npm is missing; prints what it did on failure.
 set -euo pipefail
 
 out="${1:?usage: make-browser-caches.sh OUTDIR}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# How long the browsers get to fetch every video before the caches are taken as they are.
+# How long the browsers get to fetch every video and stream before the caches are taken as they are.
 fetch_seconds="${RV_BROWSER_FETCH_SECONDS:-40}"
+# The web players, pinned so that the same script makes the same caches.
+players=(hls.js@1.7.4 dashjs@5.2.1)
 
-for tool in chromium firefox-esr ffmpeg python3 setsid; do
+for tool in chromium firefox-esr ffmpeg python3 setsid npm; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "make-browser-caches: $tool missing: skipped" >&2
         exit 77
     fi
 done
 
-stamp="$( (cat "$here/make-browser-caches.sh" "$here/serve.py"
+stamp="$( (cat "$here/make-browser-caches.sh" "$here/serve.py" "$here/make-streams.py" \
+    "$here/play-streams.js"
     chromium --version 2>/dev/null; firefox-esr --version 2>/dev/null
     ffmpeg -version 2>/dev/null | head -n 1) | sha256sum | cut -d' ' -f1)"
 if [ -f "$out/stamp" ] && [ "$(cat "$out/stamp")" = "$stamp" ]; then
@@ -67,7 +76,7 @@ trap 'exit 130' INT TERM HUP
 
 fail() {
     echo "make-browser-caches: FAIL: $*" >&2
-    for f in server.out chromium.out firefox.out; do
+    for f in npm.out server.out chromium.out firefox.out; do
         [ -s "$work/$f" ] && { echo "--- $f" >&2; tail -n 20 "$work/$f" >&2; }
     done
     [ -s "$work/served.log" ] && { echo "--- served.log" >&2; cat "$work/served.log" >&2; }
@@ -114,7 +123,7 @@ with open(sys.argv[1], "w") as f:
         f.write("var v%d = '%s';\n" % (n, "".join(random.choice("abcdef") for _ in range(70))))
 EOF
 
-# PATH CONTENT_TYPE MODE KIND
+# PATH CONTENT_TYPE MODE KIND [STREAM ROLE TRACK ORDER]
 # Only videos that play from their first byte on are served in ranges: the player of an
 # MP4 whose index is at the end asks for the end before the first answer is complete,
 # and Chromium then drops the whole entry now and then, which would make the caches
@@ -129,14 +138,26 @@ big.webm video/webm whole video
 partial.webm video/webm stall video
 app.js text/javascript whole other
 photo.png image/png whole other
+play-streams.js text/javascript whole other
 EOF
+cp "$here/play-streams.js" "$site/"
+# The packages are large (every build of each player); only the two files served are kept.
+npm install --no-save --no-audit --no-fund --ignore-scripts --prefix "$work/npm" \
+    "${players[@]}" >"$work/npm.out" 2>&1 || fail "npm could not install ${players[*]}"
+python3 "$here/make-streams.py" "$site" "$work/npm/node_modules" >>"$work/plan.txt" ||
+    fail "the streams were not made"
 {
     echo '<!doctype html><html><head><meta charset="utf-8"><title>videos</title>'
-    echo '<script src="app.js"></script></head><body><img src="photo.png">'
-    while read -r path _ _ kind; do
-        [ "$kind" = video ] && echo "<video preload=\"auto\" autoplay muted src=\"$path\"></video>"
+    echo '<script src="app.js"></script><script src="lib/hls.min.js"></script>'
+    echo '<script src="lib/dash.all.min.js"></script></head><body><img src="photo.png">'
+    while read -r path _ _ kind _ role _; do
+        case "$kind/$role" in
+        video/*) echo "<video preload=\"auto\" autoplay muted src=\"$path\"></video>" ;;
+        stream/master) echo "<video autoplay muted data-hls=\"$path\"></video>" ;;
+        stream/mpd) echo "<video autoplay muted data-dash=\"$path\"></video>" ;;
+        esac
     done <"$work/plan.txt"
-    echo '</body></html>'
+    echo '<script src="play-streams.js"></script></body></html>'
 } >"$site/index.html"
 
 # ---- the server
@@ -205,7 +226,8 @@ for _ in $(seq $((fetch_seconds * 5))); do
     sleep 0.2
 done
 for b in chromium firefox; do
-    [ -f "$work/done/$b" ] || echo "make-browser-caches: $b did not fetch every video whole" >&2
+    [ -f "$work/done/$b" ] ||
+        echo "make-browser-caches: $b did not fetch every video and stream whole" >&2
 done
 # Let the last writes reach the caches.
 sleep 1
@@ -232,9 +254,10 @@ cp -a "$fcache" "$work/out/firefox/"
 stop_group "${groups[0]}" TERM 20
 cp -a "$site" "$work/out/site"
 cp "$work/served.log" "$work/out/served.log"
-while read -r path type mode kind; do
-    printf '%s\t/%s\t%s\t%s\t%s\t%s\n' "site/$path" "$path" "$type" \
-        "$(stat -c %s "$site/$path")" "$mode" "$kind"
+while read -r path type mode kind stream role track order; do
+    printf '%s\t/%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "site/$path" "$path" "$type" \
+        "$(stat -c %s "$site/$path")" "$mode" "$kind" "${stream:--}" "${role:--}" \
+        "${track:--}" "${order:--}"
 done <"$work/plan.txt" >"$work/out/manifest.tsv"
 echo "$stamp" >"$work/out/stamp"
 

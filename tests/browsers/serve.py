@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the browser cache fixture.
 
-Serves ROOT/index.html and the files of the plan (one line each: PATH TYPE MODE ..., MODE
+Serves ROOT/index.html and the files of the plan (one line each: PATH TYPE MODE KIND ..., MODE
 "range" answering Range requests with 206, "whole" answering every request with 200 and
 the whole file, "stall" answering with 200 and the whole length but sending only the
 first half, then holding the connection open until DONE_DIR/release appears and closing it
 there, short of its length, as a dropped download; a later request for it, such as the
 browser's attempt to resume, is dropped at once). Binds 127.0.0.1 on a free port, writes the port to PORT_FILE, and
 appends one line per response to LOG: BROWSER PATH STATUS START END SENT (END exclusive,
-SENT the bytes that actually went out). When every video of the plan has reached one
-browser whole (the union of what it was sent covers the file), touches DONE_DIR/BROWSER.
+SENT the bytes that actually went out). When every file of the plan but those of KIND
+"other" (the videos and the streams' files) has reached one browser whole (the union of
+what it was sent covers the file), touches DONE_DIR/BROWSER.
 """
 import http.server
 import os
@@ -26,8 +27,8 @@ plan = {}
 with open(plan_file) as f:
     for line in f:
         parts = line.split()
-        if len(parts) >= 3:
-            plan["/" + parts[0]] = (parts[1], parts[2])
+        if len(parts) >= 4:
+            plan["/" + parts[0]] = (parts[1], parts[2], parts[3])
 
 lock = threading.Lock()
 served = {}  # (browser, path) -> list of [start, end)
@@ -61,9 +62,9 @@ def note(browser, path, status, start, end, sent):
         log.write(f"{browser} {path} {status} {start} {end} {sent}\n")
         if sent > 0:
             served.setdefault((browser, path), []).append((start, start + sent))
-        videos = [p for p, (t, _) in plan.items() if t.startswith("video/")]
+        awaited = [p for p, (_, _, kind) in plan.items() if kind != "other"]
         if browser != "other" and all(
-            covered(served.get((browser, p), []), expected_bytes(p)) for p in videos
+            covered(served.get((browser, p), []), expected_bytes(p)) for p in awaited
         ):
             open(os.path.join(done_dir, browser), "w").close()
 
@@ -82,7 +83,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/index.html":
             kind, mode = "text/html; charset=utf-8", "whole"
         elif path in plan:
-            kind, mode = plan[path]
+            kind, mode, _ = plan[path]
         else:
             self.send_error(404)
             note(browser, path, 404, 0, 0, 0)

@@ -1,6 +1,7 @@
 // The search for the browsers' caches in a home folder made for each test: real caches of
-// both kinds in the user's cache folder, a snap's and a flatpak's, among decoys that only
-// look like caches by their names or lie where the walk must not go.
+// both kinds in the user's cache folder, its configuration folder, a snap's and a
+// flatpak's, among decoys that only look like caches by their names or lie where the walk
+// must not go.
 #include "cache/CacheDiscovery.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +61,8 @@ class CacheDiscoveryTest : public ::testing::Test {
     testsupport::TempDir dir;
     std::string home = dir / "home";
     std::string cacheHome = home + "/.cache";
+    std::string configHome = home + "/.config";
+    cache::DiscoveryPlaces places{cacheHome, home, configHome};
 
     // Reachable for the unprivileged run, the locked decoy excepted.
     void OpenUp() {
@@ -82,6 +85,11 @@ class CacheDiscoveryTest : public ::testing::Test {
         MakeChromiumCache(cacheHome + "/google-chrome/Profile 1/Cache/Cache_Data");
         MakeChromiumCache(cacheHome + "/BraveSoftware/Brave-Browser/Default/Cache/Cache_Data");
         MakeFirefoxCache(cacheHome + "/mozilla/firefox/abcd.default-esr/cache2");
+        // Applications built on Chromium, one with a session partition of its own, and a
+        // browser, keep theirs in the configuration folder.
+        MakeChromiumCache(configHome + "/Slack/Cache/Cache_Data");
+        MakeChromiumCache(configHome + "/teams-for-linux/Partitions/work/Cache/Cache_Data");
+        MakeChromiumCache(configHome + "/vivaldi/Default/Cache/Cache_Data");
         MakeChromiumCache(home + "/snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data");
         MakeFirefoxCache(home + "/snap/firefox/common/.cache/mozilla/firefox/x1.default/cache2");
         fs::create_directories(home + "/snap/firefox/current");
@@ -103,6 +111,9 @@ class CacheDiscoveryTest : public ::testing::Test {
         fs::create_directory_symlink(cacheHome + "/chromium/Default/Cache/Cache_Data",
                                      cacheHome + "/linked/Cache_Data");
         MakeChromiumCache(cacheHome + "/locked/Default/Cache/Cache_Data");
+        MakeChromiumLookalike(configHome + "/Element/Cache/Cache_Data", 0);
+        MakeChromiumCache(configHome + "/Code/User/a/b/c/Cache_Data");
+        fs::create_directory_symlink(configHome + "/Slack", configHome + "/linked-app");
         // A cache inside a cache's own folder is no browser's.
         MakeChromiumCache(cacheHome + "/chromium/Default/Cache/Cache_Data/inner/Cache_Data");
         OpenUp();
@@ -115,6 +126,9 @@ const char* const kExpected =
     "Chromium, Default | /.cache/chromium/Default/Cache/Cache_Data\n"
     "Google Chrome, Profile 1 | /.cache/google-chrome/Profile 1/Cache/Cache_Data\n"
     "Firefox, abcd.default-esr | /.cache/mozilla/firefox/abcd.default-esr/cache2\n"
+    "Slack | /.config/Slack/Cache/Cache_Data\n"
+    "Teams For Linux, work | /.config/teams-for-linux/Partitions/work/Cache/Cache_Data\n"
+    "Vivaldi, Default | /.config/vivaldi/Default/Cache/Cache_Data\n"
     "Chromium (snap), Default | "
     "/snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data\n"
     "Firefox (snap), x1.default | /snap/firefox/common/.cache/mozilla/firefox/x1.default/cache2\n"
@@ -125,8 +139,8 @@ TEST_F(CacheDiscoveryTest, FindsExactlyTheRealCachesInAStableOrder) {
     MakeHome();
     // As a user who may not read the locked folder: it is skipped, the rest is found.
     const bool matched = testsupport::RunUnprivileged([this] {
-        const auto first = Describe(cache::DiscoverCaches({cacheHome, home}), home);
-        const auto second = Describe(cache::DiscoverCaches({cacheHome, home}), home);
+        const auto first = Describe(cache::DiscoverCaches(places), home);
+        const auto second = Describe(cache::DiscoverCaches(places), home);
         if (first != kExpected || second != first) {
             std::fprintf(stderr, "found:\n%s\nthen:\n%s", first.c_str(), second.c_str());
             return false;
@@ -139,7 +153,7 @@ TEST_F(CacheDiscoveryTest, FindsExactlyTheRealCachesInAStableOrder) {
 TEST_F(CacheDiscoveryTest, FormatsAndFoldersAreTheOnesTheReaderTakes) {
     MakeChromiumCache(cacheHome + "/chromium/Default/Cache/Cache_Data");
     MakeFirefoxCache(cacheHome + "/mozilla/firefox/p.default/cache2");
-    const auto found = cache::DiscoverCaches({cacheHome, home});
+    const auto found = cache::DiscoverCaches(places);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].format, cache::Format::Chromium);
     EXPECT_EQ(cache::ResolveCacheFolder(found[0].folder).format, cache::Format::Chromium);
@@ -148,18 +162,19 @@ TEST_F(CacheDiscoveryTest, FormatsAndFoldersAreTheOnesTheReaderTakes) {
 }
 
 TEST_F(CacheDiscoveryTest, NothingWhereNothingIs) {
-    EXPECT_TRUE(cache::DiscoverCaches({cacheHome, home}).empty());  // no such folders
-    EXPECT_TRUE(cache::DiscoverCaches({"", ""}).empty());
+    EXPECT_TRUE(cache::DiscoverCaches(places).empty());  // no such folders
+    EXPECT_TRUE(cache::DiscoverCaches({"", "", ""}).empty());
     fs::create_directories(cacheHome + "/fontconfig");
+    fs::create_directories(configHome + "/dconf");
     fs::create_directories(home + "/snap/hello/common");  // a snap without a cache
     WriteFile(home + "/.var/app/file-not-folder", "x");
-    EXPECT_TRUE(cache::DiscoverCaches({cacheHome, home}).empty());
+    EXPECT_TRUE(cache::DiscoverCaches(places).empty());
 }
 
 TEST_F(CacheDiscoveryTest, ACacheFolderInsideTheHomeIsFoundOnce) {
     const std::string snapCache = home + "/snap/chromium/common/.cache";
     MakeChromiumCache(snapCache + "/chromium/Default/Cache/Cache_Data");
-    const auto found = cache::DiscoverCaches({snapCache, home});
+    const auto found = cache::DiscoverCaches({snapCache, home, ""});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].label, "Chromium, Default");
 }
@@ -179,6 +194,7 @@ TEST(CacheLabelTest, NamedAfterBrowserAndProfileAsFarAsThePathTells) {
          "Microsoft Edge Beta, Default"},
         {cache::Format::Chromium, "vivaldi/Cache_Data", "", "Vivaldi"},
         {cache::Format::Chromium, "opera/Cache/Cache_Data", "", "Opera"},
+        {cache::Format::Chromium, "Slack/Partitions/work/Cache/Cache_Data", "", "Slack, work"},
         {cache::Format::Chromium, "Cache_Data", "", "Chromium"},
         {cache::Format::Chromium, "chromium/Default/Cache/Cache_Data", "snap",
          "Chromium (snap), Default"},

@@ -100,17 +100,26 @@ TEST_F(LogWindowTest, VisibleWindowKeepsTheNewestLinesAcrossTicks) {
     EXPECT_EQ(ViewLines(log), Expected(31, 130));
 }
 
-TEST_F(LogWindowTest, CapacityZeroDropsEverythingAndNegativeMeansUnbounded) {
+TEST_F(LogWindowTest, CapacityZeroDropsEverythingAndNoneGoesPastTheLargestChoice) {
     Show();
     log.maxLines = 0;
     Log(1, 10);
     log.tmrUpdateTimer();
     EXPECT_TRUE(ViewLines(log).isEmpty());
 
+    // A hand-edited settings file may hold -1 or any large number: the queue of a hidden
+    // window and the view both stop at the settings dialog's largest choice.
+    log.hide();
     log.maxLines = -1;
-    Log(1, 3000);
+    Log(1, 10050);
+    Show();
     log.tmrUpdateTimer();
-    EXPECT_EQ(ViewLines(log).size(), 3000);
+    EXPECT_EQ(ViewLines(log), Expected(51, 10050));
+
+    log.maxLines = 25000;
+    Log(10051, 10100);
+    log.tmrUpdateTimer();
+    EXPECT_EQ(ViewLines(log), Expected(101, 10100));
 }
 
 TEST_F(LogWindowTest, ClearEmptiesTheViewOnly) {

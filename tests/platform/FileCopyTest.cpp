@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "support/SlowFlush.h"
+#include "support/SlowDisk.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -119,6 +119,51 @@ TEST(FileCopy, FailuresLeaveNothingAndSayWhy) {
     }
     EXPECT_EQ(EntriesIn(dir.path()), 2u);
     EXPECT_EQ(EntriesIn(dir / "folder"), 0u);
+}
+
+// A copy onto a symbolic link goes through it to the file it names, as cp does: the link
+// stays a link, and the new file is made in the real file's folder. A dangling link gets
+// the file it names.
+TEST(FileCopy, CopiesThroughSymbolicLinks) {
+    struct Case {
+        const char* name;
+        bool absolute;
+        const char* link;  // what links/target holds; links/hop names real/file
+        const char* real;
+        std::size_t realEntries;
+    };
+    const Case cases[] = {
+        {"relative link", false, "../real/file", "real/file", 1},
+        {"absolute link", true, "real/file", "real/file", 1},
+        {"link to a link", false, "hop", "real/file", 1},
+        {"dangling link", false, "../real/new", "real/new", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::filesystem::create_directory(dir / "links");
+        std::filesystem::create_directory(dir / "real");
+        WriteFile(dir / "source", Bytes(5000));
+        WriteFile(dir / "real/file", "old");
+        const std::string link = c.absolute ? dir / c.link : std::string(c.link);
+        ASSERT_EQ(::symlink(link.c_str(), (dir / "links/target").c_str()), 0);
+        ASSERT_EQ(::symlink("../real/file", (dir / "links/hop").c_str()), 0);
+        bool partBesideTheRealFile = true;
+        const auto result = CopyFile(
+            dir / "source", dir / "links/target",
+            [&](std::int64_t, std::int64_t) {
+                partBesideTheRealFile = partBesideTheRealFile && EntriesIn(dir / "links") == 2 &&
+                                        EntriesIn(dir / "real") == 2;
+                return true;
+            },
+            1000);
+        EXPECT_EQ(result.status, CopyStatus::Copied) << result.error;
+        EXPECT_TRUE(partBesideTheRealFile);
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "links/target"));
+        EXPECT_EQ(std::filesystem::read_symlink(dir / "links/target"), link);
+        EXPECT_EQ(ReadFile(dir / c.real), Bytes(5000));
+        EXPECT_EQ(EntriesIn(dir / "real"), c.realEntries);
+    }
 }
 
 TEST(FileCopy, NamesThatAreNotUtf8AreUsedByTheirBytes) {

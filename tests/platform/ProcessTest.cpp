@@ -99,6 +99,20 @@ TEST(Process, ChildRunsInItsOwnSessionWithDefaultSignals) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
 }
 
+// A player catches SIGTERM; stopped, it would hold the signal until something continued
+// it (and Wait would wait for ever).
+TEST(Process, AStoppedChildIsTerminatedAllTheSame) {
+    Pipes pipes;
+    auto child = platform::SpawnProcess({"sh", "-c", "trap 'exit 3' TERM; kill -STOP $$; sleep 30"},
+                                        pipes.inRead, pipes.outWrite);
+    ASSERT_TRUE(child);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child->Pid()), &info, WSTOPPED), 0);
+    EXPECT_TRUE(child->Terminate());
+    const int status = child->Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+}
+
 TEST(Process, ChildIsTerminatedWhenItsStarterGoes) {
     Pipes pipes;
     platform::ProcessHandle child;

@@ -74,6 +74,22 @@ TEST_F(PlayerFailureTest, OnlyAQuickEndThatTheUserDidNotAskForTellsAnything) {
     EXPECT_EQ(PlayToTheEnd("played", "out Starting playback...\\n\nend\n"), "");
     EXPECT_EQ(PlayToTheEnd("silent", "out Exiting... (End of file)\\n\nend\n"),
               "The player found nothing it could play in the file.");
+    // A 2 s clip on a machine without the VDPAU driver or a sound device: it played.
+    const std::string outputs =
+        "out Failed to open VDPAU backend libvdpau_nvidia.so: cannot open shared object "
+        "file\\n\nout Could not open/initialize audio device -> no sound.\\n\n";
+    EXPECT_EQ(
+        PlayToTheEnd("short", outputs + "out Starting playback...\\n\nout VO: [x11] 160x120 => "
+                                        "160x120 Planar YV12\\n\nexit 1\n"),
+        "");
+    EXPECT_EQ(
+        PlayToTheEnd("shorter", outputs + "out Starting playback...\\n\nout \\nExiting... (End "
+                                          "of file)\\n\nend\n"),
+        "");
+    // Sound only, with no device to play it on, never starts.
+    EXPECT_EQ(PlayToTheEnd("tone", outputs + "out Video: no video\\n\nout \\nExiting... (End "
+                                             "of file)\\n\nend\n"),
+              "Could not open/initialize audio device -> no sound.");
 
     // Stopped by the user before it said anything: nothing to tell.
     const std::string slow = Script("slow", "sleep 20000\n");
@@ -117,6 +133,9 @@ TEST(PlayerReportTest, KnowsTheRealPlayersErrorLinesFromItsWarnings) {
         {"File not found: '/tmp/gone.avi'", true},
         {"Failed to open /tmp/gone.avi.", true},
         {"Failed to open LIRC support. You will not be able to use your remote control.", false},
+        {"Failed to open VDPAU backend libvdpau_nvidia.so: cannot open shared object file: No "
+         "such file or directory",
+         false},
         {"Failed to recognize file format.", true},
         {"LAVF_header: av_open_input_stream() failed", true},
         {"No stream found to handle url http://a/b", true},

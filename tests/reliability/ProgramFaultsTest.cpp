@@ -294,6 +294,34 @@ TEST_F(ProgramFaults, PlayerIgnoringQuitIsEndedAtClose) {
     EXPECT_EQ(ReadFile(script + ".stdin").rfind("quit\n", 0), 0u);
 }
 
+// Esc while a file plays closes the program, also when the player has been stopped
+// (SIGSTOP) and so neither reads "quit" nor dies of SIGTERM until it is continued.
+TEST_F(ProgramFaults, EscEndsTheProgramAndAStoppedPlayer) {
+    if (platform::FindExecutable("xdotool").empty()) {
+        GTEST_SKIP() << "xdotool missing";
+    }
+    Program program;
+    const std::string script = program.dir / "stopped.flv";
+    WriteFile(script, "out playing\\n\n");
+    program.Start({script});
+    std::vector<pid_t> players;
+    ASSERT_TRUE(PollFor([&] { return (players = PlayersOf(script)).size() == 1; }, 10s));
+    const char* focus = "xdotool search --onlyvisible --name '^Reelvault$' windowfocus --sync";
+    ASSERT_TRUE(PollFor([&] { return std::system(focus) == 0; }, 10s)) << program.Output();
+    ASSERT_EQ(::kill(players.front(), SIGSTOP), 0);
+    ASSERT_EQ(std::system("xdotool key --clearmodifiers Escape"), 0);
+    const auto pressed = Clock::now();
+    EXPECT_TRUE(PollFor([&] { return !program.Running() && PlayersOf(script).empty(); }, 2s))
+        << "program or player still there 2 s after Esc; output:\n"
+        << program.Output();
+    std::printf(
+        "program and stopped player gone %lld ms after Esc\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed).count()));
+    EXPECT_NE(ReadFile(program.ini).find("Maximized=0"), std::string::npos)
+        << "settings not written";
+}
+
 // Signals while a file plays: SIGTERM, SIGINT and SIGHUP (the terminal closed) close the
 // program the normal way (settings written); SIGKILL allows no clean-up, yet the player
 // still goes with it.
