@@ -5,7 +5,8 @@
 //
 // The synthetic caches: Chromium's with 20,000 entries (2,000 media, 300 of them in 64 KiB
 // pieces, the rest script and image entries, a tenth of them large) and Firefox's with
-// 20,000 alike. Bodies are holes of sparse files: the scan reads headers and ends only.
+// 20,000 alike; and a Chromium cache of 200 HLS streams of 300 segments. Bodies are holes
+// of sparse files: the scan reads headers and ends only.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -180,6 +181,42 @@ bool MakeFirefox(const std::string& cache2) {
     return true;
 }
 
+constexpr int kStreams = 200;
+constexpr int kSegments = 300;
+
+// 200 HLS streams of 300 MPEG-TS segments each, every one with its media playlist, as a
+// page's player leaves them: 60,200 entries, every one of them small.
+bool MakeStreams(const std::string& dir) {
+    if (std::filesystem::exists(dir + "/.complete")) {
+        return true;
+    }
+    std::filesystem::create_directories(dir);
+    WriteChromiumIndex(dir);
+    std::string ts(188 * 2, '\xff');
+    ts[0] = ts[188] = 0x47;
+    int n = 0;
+    for (int s = 0; s < kStreams; ++s) {
+        const std::string base = "https://cdn.test/v" + std::to_string(s) + "/720p/";
+        std::string playlist = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n";
+        for (int i = 0; i < kSegments; ++i) {
+            playlist += "#EXTINF:2.000,\nseg" + std::to_string(i) + ".ts\n";
+            if (!WriteChromiumEntry(dir + "/" + Hex16(n++) + "_0",
+                                    base + "seg" + std::to_string(i) + ".ts", 280000, "video/mp2t",
+                                    ts)) {
+                return false;
+            }
+        }
+        playlist += "#EXT-X-ENDLIST\n";
+        WriteFile(dir + "/" + Hex16(n++) + "_0",
+                  ChromiumEntryFile(ChromiumKey(base + "index.m3u8"), playlist,
+                                    ChromiumStream0(ChromiumHttp(
+                                        "application/vnd.apple.mpegurl",
+                                        static_cast<std::int64_t>(playlist.size())))));
+    }
+    WriteFile(dir + "/.complete", "");
+    return true;
+}
+
 double Best(const std::function<void()>& run) {
     double best = 1e9;
     for (int r = 0; r < kRuns; ++r) {
@@ -283,10 +320,12 @@ int main(int argc, char* argv[]) {
     const std::string chromium = root + "/chromium/Default/Cache/Cache_Data";
     const std::string firefox = root + "/firefox/profile/cache2";
     std::printf("building or reusing %s ...\n", root.c_str());
-    if (!MakeChromium(chromium) || !MakeFirefox(firefox)) {
+    const std::string streams = root + "/streams/Default/Cache/Cache_Data";
+    if (!MakeChromium(chromium) || !MakeFirefox(firefox) || !MakeStreams(streams)) {
         return 1;
     }
     if (!Compare("Chromium", root + "/chromium/Default", chromium) ||
+        !Compare("Chromium, 200 HLS streams of 300 segments", root + "/streams/Default", streams) ||
         !Compare("Firefox", root + "/firefox/profile", firefox + "/entries") ||
         !RebuildFigure(root)) {
         return 1;

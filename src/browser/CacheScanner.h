@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cache/CacheEntry.h"
+#include "cache/StreamAssembly.h"
 #include "platform/DirectoryListing.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -125,18 +126,31 @@ class CacheScanner {
     struct Remembered {
         platform::FileIdentity identity;
         platform::FileIdentity piecesIdentity;
-        bool listed = false;  // a media entry; `detail` holds it
+        bool readable = false;  // `detail` holds the entry, media or a part of a stream
+        bool media = false;     // listed on its own unless it is part of a stream
+        bool probed = false;    // `tracks` is known
+        cache::TrackProbe tracks;
         EntryDetail detail;
     };
 
     void ScanTopLevel(const std::string& pattern, bool onlyGxxxx);
     void ScanChromium(const std::string& dir);
     void ScanFirefox(const std::string& dir);
-    // Reads (or recalls) one modern entry and lists it when it qualifies.
-    void TakeModernEntry(const std::string& path, const platform::FileIdentity& identity,
-                         const std::string& piecesPath,
-                         const platform::FileIdentity& piecesIdentity,
-                         std::unordered_map<std::string, Remembered>& seen);
+    // A file of a modern cache as the listing saw it.
+    struct ModernFile {
+        std::string path;
+        platform::FileIdentity identity;
+        std::string piecesPath;  // Chromium's `_s`, or empty
+        platform::FileIdentity piecesIdentity;
+    };
+    // Reads (or recalls) the entries of a modern cache and lists them.
+    void TakeModernEntries(const std::vector<ModernFile>& files);
+    // Reads one entry into `known`; safe on several threads at once.
+    static void ReadModernEntry(cache::Format readAs, const ModernFile& file, Remembered& known);
+    // Lists what the modern scan read: each stream as one row, then the media entries
+    // that are no part of one.
+    void ListModernEntries(std::unordered_map<std::string, Remembered>& seen);
+    void AddRow(const std::string& path, EntryDetail detail);
     void SortByText(const SortOrder& order);
 
     mutable std::vector<EntryDetail> details;

@@ -8,6 +8,7 @@
 
 #include "browser/FactsFiller.h"
 #include "browser/SortArrows.h"
+#include "cache/Stream.h"
 
 namespace {
 
@@ -54,6 +55,12 @@ QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
         if (detail && (index.column() == kColumnFileName || index.column() == kColumnAddress)) {
             return FromUtf8(detail->entry.url);
         }
+        if (detail && detail->entry.stream) {
+            if (QString text = StreamToolTip(*detail->entry.stream, index.column());
+                !text.isEmpty()) {
+                return text;
+            }
+        }
         if (detail && index.column() == kColumnSize && !detail->entry.complete) {
             return QStringLiteral("Partial: %1 of %2 bytes are in the cache")
                 .arg(detail->entry.bodySize)
@@ -68,6 +75,13 @@ QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
         const FactsFiller::Known* known = facts_ ? facts_->Find(entry.fileName) : nullptr;
         if (known == nullptr) {
             return {};
+        }
+        if (index.column() == kLengthColumn && detail && detail->entry.stream &&
+            detail->entry.stream->length > 0) {
+            // The manifest knows the whole stream's length; its present part may be less.
+            media::Facts whole = known->facts;
+            whole.durationMs = static_cast<std::int64_t>(detail->entry.stream->length * 1000.0);
+            return QString::fromUtf8(media::LengthText(whole));
         }
         return QString::fromUtf8(index.column() == kLengthColumn
                                      ? media::LengthText(known->facts)
@@ -172,6 +186,23 @@ QString CachedFilesModel::FactsToolTip(const media::Facts& facts, const std::str
         parts << QStringLiteral("audio only");
     }
     return text + parts.join(QStringLiteral(" \u00b7 ")).toHtmlEscaped();
+}
+
+QString CachedFilesModel::StreamToolTip(const cache::Stream& stream, int column) {
+    if (column == kColumnSize) {
+        return stream.segmentsTotal > stream.segmentsPresent
+                   ? QStringLiteral("Partial: %1 of %2 segments are in the cache (%3 bytes)")
+                         .arg(stream.segmentsPresent)
+                         .arg(stream.segmentsTotal)
+                         .arg(stream.presentBytes)
+                   : QStringLiteral("%1 segments, %2 bytes")
+                         .arg(stream.segmentsPresent)
+                         .arg(stream.presentBytes);
+    }
+    if (column == kColumnType && !stream.qualityNote.empty()) {
+        return FromUtf8(stream.qualityNote);
+    }
+    return {};
 }
 
 QString CachedFilesModel::RelativeName(const std::string& fileName, const std::string& cacheDir) {

@@ -56,6 +56,9 @@ class CachedFilesModel : public QAbstractTableModel {
     static QString TimestampText(std::int32_t timestamp, const QLocale& locale);
     // The tooltip of a row: the thumbnail above the facts, as rich text.
     static QString FactsToolTip(const media::Facts& facts, const std::string& thumbnail);
+    // A stream row's tooltip in `column`: how many of its segments are here, which
+    // quality was joined; empty where the column has none of its own.
+    static QString StreamToolTip(const cache::Stream& stream, int column);
 
   private:
     // The media facts tooltip of `entry`, or none while they are not known.

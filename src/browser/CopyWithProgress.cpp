@@ -9,6 +9,11 @@
 #include <memory>
 #include <thread>
 
+#include "cache/Rebuild.h"
+#include "cache/Stream.h"
+#include "join/StreamJoin.h"
+#include "platform/WritableFile.h"
+
 namespace {
 
 // The dialog's range is an int: show per-mille instead of bytes so any size fits.
@@ -77,6 +82,54 @@ platform::CopyResult RunWithProgress(
     return result;
 }
 
+std::string Text(const char* text) {
+    return QCoreApplication::translate("TfrmMediaBrowser", text).toLocal8Bit().toStdString();
+}
+
+// A stream is joined into one file first, then copied into place by the same rules as any
+// body (a rename at the end, links written through); each step is half of the bar.
+platform::CopyResult CopyStreamWithProgress(QWidget* parent,
+                                            std::shared_ptr<const cache::Stream> stream,
+                                            const std::string& target) {
+    if (stream->protection == cache::Protection::Drm) {
+        return {platform::CopyStatus::Failed,
+                Text("This stream is protected (DRM): it cannot be saved outside the browser "
+                     "that fetched its keys.")};
+    }
+    return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
+        constexpr std::int64_t kHalf = 1000;
+        const std::string joined = cache::NewTemporaryBodyPath(
+            join::JoinedExtension(*stream, join::Purpose::Save));
+        if (joined.empty()) {
+            return platform::CopyResult{
+                platform::CopyStatus::Failed,
+                Text("There is no private temporary folder to join the stream in.")};
+        }
+        bool cancelled = false;
+        std::string error;
+        const auto joining = [&](std::uint64_t done, std::uint64_t total) {
+            const auto part = static_cast<std::int64_t>(
+                total == 0 ? 0 : static_cast<double>(std::min(done, total)) / total * kHalf);
+            cancelled = !progress(part, 2 * kHalf);
+            return !cancelled;
+        };
+        if (!join::JoinStream(*stream, join::Purpose::Save, joined, error, joining)) {
+            return cancelled ? platform::CopyResult{platform::CopyStatus::Cancelled, {}}
+                             : platform::CopyResult{platform::CopyStatus::Failed, error};
+        }
+        platform::CopyResult result = platform::CopyFile(
+            joined, target, [&progress](std::int64_t copied, std::int64_t total) {
+                const std::int64_t part =
+                    total <= 0 ? kHalf
+                               : static_cast<std::int64_t>(static_cast<double>(copied) / total *
+                                                           kHalf);
+                return progress(kHalf + part, 2 * kHalf);
+            });
+        platform::RemoveFile(joined);
+        return result;
+    });
+}
+
 }  // namespace
 
 platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source,
@@ -97,13 +150,12 @@ platform::CopyResult CopyBodyWithProgress(QWidget* parent, const cache::Entry& e
             return {platform::CopyStatus::SameFile, {}};
         }
     }
+    if (entry.storage == cache::Storage::Stream && entry.stream) {
+        return CopyStreamWithProgress(parent, entry.stream, target);
+    }
     std::shared_ptr<cache::BodyReader> body = cache::OpenBody(entry);
     if (!body) {
-        return {platform::CopyStatus::Failed,
-                QCoreApplication::translate("TfrmMediaBrowser",
-                                            "The cached entry has changed or is gone.")
-                    .toLocal8Bit()
-                    .toStdString()};
+        return {platform::CopyStatus::Failed, Text("The cached entry has changed or is gone.")};
     }
     return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
         return platform::CopyToFile(

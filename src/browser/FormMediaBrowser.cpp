@@ -18,6 +18,7 @@
 
 #include "browser/CachedFilesModel.h"
 #include "browser/CopyWithProgress.h"
+#include "join/StreamJoin.h"
 #include "browser/FactsFiller.h"
 #include "browser/FileManager.h"
 #include "browser/FirstRunPage.h"
@@ -452,6 +453,13 @@ void TfrmMediaBrowser::miCopyFileClick() {
 std::string TfrmMediaBrowser::ProposedFileName(const cache::Entry& entry, const std::string& name) {
     if (entry.format == cache::Format::Classic || name.empty()) {
         return {};
+    }
+    if (entry.stream) {
+        // "master.m3u8" is saved as "master.mp4": the playlist's own ending names no
+        // container.
+        const std::size_t dot = name.rfind('.');
+        return (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." +
+               join::JoinedExtension(*entry.stream, join::Purpose::Save);
     }
     const std::string extension = cache::ExtensionForType(entry.contentType);
     const std::string dotted = "." + extension;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string_view>
 
 #include "browser/CacheScanner.h"
@@ -9,6 +12,8 @@
 #include "cache/CacheLayout.h"
 #include "cache/EntryReaders.h"
 #include "cache/MediaType.h"
+#include "cache/StreamAssembly.h"
+#include "media/MediaFacts.h"
 #include "platform/Collation.h"
 #include "platform/FileTime.h"
 #include "platform/ReadOnlyFile.h"
@@ -94,77 +99,221 @@ void CacheScanner::ScanChromium(const std::string& dir) {
             pieces.emplace(std::move(file.name), file.identity);
         }
     }
-    std::unordered_map<std::string, Remembered> seen;
+    // Every entry is read, however small: the playlists and segments of a stream are
+    // small, and only together do they reach the minimal size.
+    std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (!file.present || !EndsWith(file.name, "_0")) {
             continue;
         }
         const auto piecesIt = pieces.find(file.name.substr(0, file.name.size() - 2));
         const bool hasPieces = piecesIt != pieces.end();
-        // A body is never larger than the file that holds it: files that cannot reach the
-        // minimal size are not even opened.
-        const std::int64_t largest =
-            std::max(file.identity.size, hasPieces ? piecesIt->second.size : 0);
-        if (largest < minimalFileSize) {
-            continue;
-        }
-        TakeModernEntry(Join(dir, file.name), file.identity,
-                        hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
-                        hasPieces ? piecesIt->second : platform::FileIdentity{}, seen);
+        modern.push_back({Join(dir, file.name), file.identity,
+                          hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
+                          hasPieces ? piecesIt->second : platform::FileIdentity{}});
     }
-    remembered = std::move(seen);
+    TakeModernEntries(modern);
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
     const std::vector<ListedFile> files = ListFiles(dir, [](std::string_view) { return true; });
-    std::unordered_map<std::string, Remembered> seen;
+    std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
-        if (file.present && file.identity.size >= minimalFileSize) {
-            TakeModernEntry(Join(dir, file.name), file.identity, std::string(),
-                            platform::FileIdentity{}, seen);
+        if (file.present) {
+            modern.push_back({Join(dir, file.name), file.identity, {}, {}});
         }
     }
+    TakeModernEntries(modern);
+}
+
+void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
+    std::unordered_map<std::string, Remembered> seen;
+    seen.reserve(files.size());
+    // What an earlier scan learnt is taken over; the rest is read, shared out over the
+    // scan's threads, since a first scan opens every file of the cache.
+    std::vector<std::pair<const ModernFile*, Remembered*>> toRead;
+    for (const ModernFile& file : files) {
+        const auto it = remembered.find(file.path);
+        const bool known = it != remembered.end() && it->second.identity == file.identity &&
+                           it->second.piecesIdentity == file.piecesIdentity;
+        auto [placed, added] =
+            seen.emplace(file.path, known ? std::move(it->second) : Remembered{});
+        if (added && !known) {
+            toRead.emplace_back(&file, &placed->second);
+        }
+    }
+    filesRead += toRead.size();
+    constexpr std::size_t kChunk = 64;
+    std::atomic<std::size_t> next{0};
+    const cache::Format readAs = format;
+    auto work = [&](unsigned) {
+        for (std::size_t first = next.fetch_add(kChunk); first < toRead.size();
+             first = next.fetch_add(kChunk)) {
+            const std::size_t last = std::min(toRead.size(), first + kChunk);
+            for (std::size_t i = first; i < last; ++i) {
+                ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second);
+            }
+        }
+    };
+    scan::RunShared(toRead.size() > 2 * kChunk ? scan::kThreads : 1, work);
+    ListModernEntries(seen);
     remembered = std::move(seen);
 }
 
-void CacheScanner::TakeModernEntry(const std::string& path, const platform::FileIdentity& identity,
-                                   const std::string& piecesPath,
-                                   const platform::FileIdentity& piecesIdentity,
-                                   std::unordered_map<std::string, Remembered>& seen) {
-    Remembered known;
-    const auto it = remembered.find(path);
-    if (it != remembered.end() && it->second.identity == identity &&
-        it->second.piecesIdentity == piecesIdentity) {
-        known = std::move(it->second);
-    } else {
-        ++filesRead;
-        cache::ReadEntry read;
-        const bool ok = format == cache::Format::Chromium
-                            ? cache::ReadChromiumFiles(path, piecesPath, read)
-                            : cache::ReadFirefoxFile(path, read);
-        // Remembered by what the listing saw, so that the next listing finds it again;
-        // a file that changed between the two simply reads again next time.
-        known.identity = identity;
-        known.piecesIdentity = piecesIdentity;
-        known.listed = ok && read.media;
-        if (known.listed) {
-            known.detail.name = cache::DisplayNameFromUrl(read.entry.url);
-            known.detail.entry = std::move(read.entry);
+void CacheScanner::ReadModernEntry(cache::Format readAs, const ModernFile& file,
+                                   Remembered& known) {
+    cache::ReadEntry read;
+    const bool ok = readAs == cache::Format::Chromium
+                        ? cache::ReadChromiumFiles(file.path, file.piecesPath, read)
+                        : cache::ReadFirefoxFile(file.path, read);
+    // Remembered by what the listing saw, so that the next listing finds it again; a
+    // file that changed between the two simply reads again next time.
+    known.identity = file.identity;
+    known.piecesIdentity = file.piecesIdentity;
+    // Only what has an address can be part of a stream.
+    known.readable = ok && (read.media || !read.entry.url.empty());
+    known.media = ok && read.media;
+    if (known.readable) {
+        known.detail.name = cache::DisplayNameFromUrl(read.entry.url);
+        known.detail.entry = std::move(read.entry);
+    }
+}
+
+namespace {
+
+// What the Type column says of a stream.
+std::string StreamTypeText(const cache::Stream& stream) {
+    std::string text;
+    switch (stream.kind) {
+        case cache::StreamKind::Hls:
+            text = "HLS stream";
+            break;
+        case cache::StreamKind::Dash:
+            text = "DASH stream";
+            break;
+        case cache::StreamKind::Segments:
+            text = "Stream segments";
+            break;
+        case cache::StreamKind::SplitFiles:
+            text = "Video with separate sound";
+            break;
+    }
+    if (stream.protection == cache::Protection::Drm) {
+        text += ", protected";
+    }
+    return text;
+}
+
+// The row of a stream: its manifest's entry, standing for every part of it.
+cache::Entry StreamEntry(cache::Stream stream) {
+    cache::Entry entry = stream.manifest;
+    entry.url = stream.url;
+    entry.storage = cache::Storage::Stream;
+    entry.contentType = StreamTypeText(stream);
+    entry.bodyOffset = 0;
+    entry.bodySize = stream.presentBytes;
+    // The whole, where the manifest tells how many segments there are: the present
+    // ones' average for each missing one.
+    entry.complete = stream.segmentsTotal == 0 || stream.segmentsPresent >= stream.segmentsTotal;
+    entry.resourceSize =
+        entry.complete || stream.segmentsPresent == 0
+            ? stream.presentBytes
+            : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
+    entry.lastWriteTime = std::max(entry.lastWriteTime, stream.lastWriteTime);
+    entry.stream = std::make_shared<const cache::Stream>(std::move(stream));
+    return entry;
+}
+
+}  // namespace
+
+void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>& seen) {
+    // In the order of their files, so that the same cache always gives the same streams.
+    std::vector<std::pair<const std::string*, Remembered*>> readable;
+    for (auto& [path, known] : seen) {
+        if (known.readable) {
+            readable.emplace_back(&path, &known);
         }
     }
-    if (known.listed &&
-        known.detail.entry.bodySize >=
-            static_cast<std::uint64_t>(std::max<std::int64_t>(minimalFileSize, 0))) {
-        OperaCacheEntry row;
-        row.fileName = path;
-        row.size = static_cast<std::int64_t>(known.detail.entry.bodySize);
-        row.timestamp = static_cast<std::int32_t>(
-            platform::PackLocalDosDateTime(known.detail.entry.lastWriteTime));
-        details.push_back(known.detail);
-        row.detail = static_cast<std::uint32_t>(details.size());
-        entries.push_back(std::move(row));
+    std::sort(readable.begin(), readable.end(),
+              [](const auto& a, const auto& b) { return *a.first < *b.first; });
+    std::vector<cache::Entry> all;
+    all.reserve(readable.size());
+    std::unordered_map<std::string_view, Remembered*> byFile;
+    for (const auto& [path, known] : readable) {
+        all.push_back(known->detail.entry);
+        byFile.emplace(*path, known);
     }
-    seen.emplace(path, std::move(known));
+
+    const auto readText = [](const cache::Entry& entry,
+                             std::size_t limit) -> std::optional<std::string> {
+        const std::unique_ptr<cache::BodyReader> body = cache::OpenBody(entry);
+        if (!body || body->Size() > limit) {
+            return std::nullopt;
+        }
+        std::string text(static_cast<std::size_t>(body->Size()), '\0');
+        if (body->ReadAt(0, text.data(), text.size()) != static_cast<std::int64_t>(text.size())) {
+            return std::nullopt;
+        }
+        return text;
+    };
+    // Asked only of the few files that may be a video and its sound kept apart; the
+    // answer is kept with the file.
+    const auto probe = [&byFile](const cache::Entry& entry) {
+        const auto it = byFile.find(entry.file);
+        if (it == byFile.end()) {
+            return cache::TrackProbe{};
+        }
+        Remembered& known = *it->second;
+        if (!known.probed) {
+            known.probed = true;
+            if (const std::unique_ptr<cache::BodyReader> body = cache::OpenBody(entry)) {
+                media::Limits limits;
+                limits.time = std::chrono::milliseconds(500);
+                const media::Facts facts = media::ReadFacts(*body, limits);
+                known.tracks.video = facts.kind == media::Kind::Video;
+                known.tracks.audio = facts.kind == media::Kind::AudioOnly || !facts.audioCodec.empty();
+                known.tracks.seconds =
+                    facts.durationMs > 0 ? static_cast<double>(facts.durationMs) / 1000.0 : 0.0;
+            }
+        }
+        return known.tracks;
+    };
+    cache::StreamScan found = cache::FindStreams(all, readText, probe);
+
+    std::vector<bool> consumed(all.size(), false);
+    for (const std::size_t index : found.consumed) {
+        if (index < consumed.size()) {
+            consumed[index] = true;
+        }
+    }
+    const auto minimal = static_cast<std::uint64_t>(std::max<std::int64_t>(minimalFileSize, 0));
+    for (cache::Stream& stream : found.streams) {
+        if (stream.presentBytes < minimal || stream.manifest.file.empty()) {
+            continue;
+        }
+        EntryDetail detail;
+        detail.name = stream.name;
+        const std::string path = stream.manifest.file;
+        detail.entry = StreamEntry(std::move(stream));
+        AddRow(path, std::move(detail));
+    }
+    for (std::size_t i = 0; i < readable.size(); ++i) {
+        const Remembered& known = *readable[i].second;
+        if (!consumed[i] && known.media && known.detail.entry.bodySize >= minimal) {
+            AddRow(*readable[i].first, known.detail);
+        }
+    }
+}
+
+void CacheScanner::AddRow(const std::string& path, EntryDetail detail) {
+    OperaCacheEntry row;
+    row.fileName = path;
+    row.size = static_cast<std::int64_t>(detail.entry.bodySize);
+    row.timestamp =
+        static_cast<std::int32_t>(platform::PackLocalDosDateTime(detail.entry.lastWriteTime));
+    details.push_back(std::move(detail));
+    row.detail = static_cast<std::uint32_t>(details.size());
+    entries.push_back(std::move(row));
 }
 
 const EntryDetail* CacheScanner::Detail(const OperaCacheEntry& entry) const {

@@ -5,6 +5,8 @@
 #include "cache/ByteSource.h"
 #include "cache/CacheEntry.h"
 #include "cache/ChromiumEntry.h"
+#include "cache/Stream.h"
+#include "cache/StreamAssembly.h"
 #include "platform/ReadOnlyFile.h"
 
 namespace cache {
@@ -81,6 +83,17 @@ std::unique_ptr<BodyReader> OpenPiecesBody(const Entry& entry);
 std::unique_ptr<BodyReader> OpenBody(const Entry& entry) {
     if (entry.storage == Storage::Pieces) {
         return OpenPiecesBody(entry);
+    }
+    if (entry.storage == Storage::Stream) {
+        // A stream reads as its picture: what media facts and thumbnails want of it.
+        if (!entry.stream) {
+            return nullptr;
+        }
+        const auto& tracks = entry.stream->tracks;
+        const auto video = std::find_if(tracks.begin(), tracks.end(), [](const StreamTrack& t) {
+            return t.kind != TrackKind::Audio;
+        });
+        return video == tracks.end() ? nullptr : OpenTrack(*video);
     }
     platform::ReadOnlyFile file(entry.file);
     if (!file.IsOpen()) {

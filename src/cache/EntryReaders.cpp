@@ -23,8 +23,13 @@ std::uint64_t ResourceSizeOf(const HttpHead& head) {
 
 void Finish(ReadEntry& read, const HttpHead& head, bool hasHead, const std::string& firstBytes) {
     Entry& e = read.entry;
-    e.contentType = MediaTypeOf(hasHead ? head.contentType : std::string(), firstBytes);
+    const std::string& declared = hasHead ? head.contentType : std::string();
+    e.contentType = MediaTypeOf(declared, firstBytes);
     read.media = !e.contentType.empty() && e.bodySize > 0;
+    if (!read.media) {
+        // Not listed itself, but what joins the segments of a stream into one row.
+        e.contentType = ManifestTypeOf(declared, firstBytes);
+    }
     e.lastWriteTime = read.identity.lastWriteTimeNs / kNanoseconds;
 }
 

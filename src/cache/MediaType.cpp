@@ -200,6 +200,36 @@ std::string MediaTypeOf(std::string_view contentType, std::string_view firstByte
     return {};
 }
 
+std::string_view ManifestTypeOf(std::string_view contentType, std::string_view firstBytes) {
+    if (contentType == kHlsType || contentType == "application/x-mpegurl" ||
+        contentType == "audio/mpegurl" || contentType == "audio/x-mpegurl") {
+        return kHlsType;
+    }
+    if (contentType == kDashType) {
+        return kDashType;
+    }
+    if (!IsUnusableContentType(contentType) && !StartsWith(contentType, "text/") &&
+        !EndsWith(contentType, "/xml")) {
+        return {};
+    }
+    // Servers that send playlists as text or octets: the text itself tells, after a
+    // byte order mark and, for XML, a declaration or comments.
+    std::string_view text = firstBytes;
+    if (StartsWith(text, "\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
+    if (StartsWith(text, "#EXTM3U")) {
+        return kHlsType;
+    }
+    const std::size_t root = text.find("<MPD");
+    if (root != std::string_view::npos &&
+        (root + 4 == text.size() || text[root + 4] == ' ' || text[root + 4] == '>' ||
+         text[root + 4] == '\n' || text[root + 4] == '\r' || text[root + 4] == '\t')) {
+        return kDashType;
+    }
+    return {};
+}
+
 std::string ExtensionForType(std::string_view type) {
     for (const auto& [name, extension] : kExtensions) {
         if (name == type) {

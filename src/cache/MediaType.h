@@ -33,6 +33,14 @@ std::string SniffMediaType(const unsigned char* bytes, std::size_t length);
 // unusable, else "" (not media).
 std::string MediaTypeOf(std::string_view contentType, std::string_view firstBytes);
 
+// The manifest types as the program compares them.
+inline constexpr std::string_view kHlsType = "application/vnd.apple.mpegurl";
+inline constexpr std::string_view kDashType = "application/dash+xml";
+
+// kHlsType or kDashType for a body that is an adaptive stream's playlist or manifest, by
+// its header's type (`contentType`, normalized) or by its first bytes; "" otherwise.
+std::string_view ManifestTypeOf(std::string_view contentType, std::string_view firstBytes);
+
 // The usual file name extension of a media type, without the dot; "" when unknown.
 std::string ExtensionForType(std::string_view type);
 

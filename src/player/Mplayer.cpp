@@ -5,6 +5,8 @@
 
 #include "cache/MediaType.h"
 #include "cache/Rebuild.h"
+#include "cache/Stream.h"
+#include "join/StreamJoin.h"
 #include "platform/Thread.h"
 #include "platform/WritableFile.h"
 #include "player/PlayerReport.h"
@@ -53,25 +55,60 @@ int MPlayer::Play(const std::string& file) {
 int MPlayer::Play(const cache::Entry& entry) {
     if (entry.storage == cache::Storage::Pieces) {
         // The player needs a file it can seek in: the ranges are put together first.
-        const std::string rebuilt =
-            cache::NewTemporaryBodyPath(cache::ExtensionForType(entry.contentType));
-        if (rebuilt.empty() || !cache::RebuildPieces(entry, rebuilt)) {
-            failureLine = "The cached pieces of this file could not be put together to play.";
-            if (OnStop) {
-                OnStop();
-            }
-            return -2;
+        return PlayTemporary(
+            cache::ExtensionForType(entry.contentType),
+            [&entry](const std::string& target, std::string& error) {
+                error = "The cached pieces of this file could not be put together to play.";
+                return cache::RebuildPieces(entry, target);
+            });
+    }
+    if (entry.storage == cache::Storage::Stream && entry.stream) {
+        const cache::Stream& stream = *entry.stream;
+        if (stream.protection == cache::Protection::Drm) {
+            return Refuse(
+                "This stream is protected (DRM): its pictures cannot be played outside the "
+                "browser that fetched its keys.");
         }
-        const int result = PlayFrom(rebuilt, 0);
-        if (result == 0) {
-            temporaryBody = rebuilt;
-        } else {
-            platform::RemoveFile(rebuilt);
-        }
-        return result;
+        // Segments joined into one file the player can seek in, its sound beside its
+        // picture.
+        return PlayTemporary(join::JoinedExtension(stream, join::Purpose::Play),
+                             [&stream](const std::string& target, std::string& error) {
+                                 std::string why;
+                                 const bool joined = join::JoinStream(
+                                     stream, join::Purpose::Play, target, why);
+                                 error = "The cached segments of this stream could not be "
+                                         "joined to play: " +
+                                         why;
+                                 return joined;
+                             });
     }
     // A Firefox entry plays as it is: the metadata after the body does the player no harm.
     return PlayFrom(entry.file, entry.storage == cache::Storage::Span ? entry.bodyOffset : 0);
+}
+
+int MPlayer::PlayTemporary(
+    const std::string& extension,
+    const std::function<bool(const std::string& target, std::string& error)>& write) {
+    const std::string path = cache::NewTemporaryBodyPath(extension);
+    std::string error = "There is no private temporary folder to put the file together in.";
+    if (path.empty() || !write(path, error)) {
+        return Refuse(error);
+    }
+    const int result = PlayFrom(path, 0);
+    if (result == 0) {
+        temporaryBody = path;
+    } else {
+        platform::RemoveFile(path);
+    }
+    return result;
+}
+
+int MPlayer::Refuse(const std::string& reason) {
+    failureLine = reason;
+    if (OnStop) {
+        OnStop();
+    }
+    return -2;
 }
 
 void MPlayer::DropTemporaryBody() {

@@ -88,6 +88,12 @@ class MPlayer {
 
   private:
     int PlayFrom(const std::string& file, std::uint64_t bodyOffset);
+    // Plays a file that `write` makes in the private temporary folder, removed at stop.
+    int PlayTemporary(
+        const std::string& extension,
+        const std::function<bool(const std::string& target, std::string& error)>& write);
+    // Gives up on a play before any player starts: `reason` is the failure line.
+    int Refuse(const std::string& reason);
     void DropTemporaryBody();
     int StartProcess(const std::string& line, const std::vector<std::string>& argv);
     void OnProcessExit(const platform::ProcessHandle& exited);
