@@ -57,6 +57,29 @@ std::pair<std::string_view, std::string_view> SplitFolder(std::string_view url) 
     return {url.substr(0, slash + 1), url.substr(slash + 1)};
 }
 
+// What "File name" shows for a stream. Players name their manifests "master.m3u8",
+// "index.m3u8" or "stream.mpd" whatever the video: the folder they sit in tells videos
+// apart, so a name of that kind is shown after it.
+std::string StreamName(std::string_view url) {
+    std::string name = DisplayNameFromUrl(url);
+    std::string stem = name.substr(0, name.rfind('.'));
+    for (char& c : stem) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    }
+    static constexpr std::string_view kPlain[] = {
+        "master", "index", "playlist", "manifest", "stream", "media", "main", "video",
+        "prog_index", "chunklist", "mono", "init", "dash", "hls", "live", "vod"};
+    const auto [folder, rest] = SplitFolder(url);
+    if (folder.size() < 2 || std::find(std::begin(kPlain), std::end(kPlain), stem) == std::end(kPlain)) {
+        return name;
+    }
+    const std::string_view parent = folder.substr(0, folder.size() - 1);
+    if (parent.find('/', parent.find("://") + 3) == std::string_view::npos) {
+        return name;  // at the host's root: the host would say nothing more
+    }
+    return DisplayNameFromUrl(parent) + " - " + name;
+}
+
 enum class ManifestType { None, Hls, Dash };
 
 ManifestType ManifestTypeOf(std::string_view type) {
@@ -807,7 +830,7 @@ void Assembler::AssembleManifest(const Manifest& m, std::size_t index,
     s.kind = m.kind;
     s.url = m.url;
     s.manifest = entries_[index];
-    s.name = DisplayNameFromUrl(m.url);
+    s.name = StreamName(m.url);
     s.protection = m.protection;
     const auto moreTime = [](const Found& a, const Found& b) {
         return a.seconds != b.seconds ? a.seconds > b.seconds
@@ -1083,7 +1106,7 @@ void Assembler::GroupSegments() {
         s.kind = StreamKind::Segments;
         s.url = entries_[used.front()].url;
         s.manifest = entries_[used.front()];
-        s.name = DisplayNameFromUrl(s.url);
+        s.name = StreamName(s.url);
         s.segmentsPresent = track.pieces.size();
         for (const std::size_t i : parts) {
             s.presentBytes += entries_[i].bodySize;
