@@ -142,6 +142,7 @@ class CacheScanner {
         platform::FileIdentity identity;
         std::string piecesPath;  // Chromium's `_s`, or empty
         platform::FileIdentity piecesIdentity;
+        bool lookedAt = true;  // false: the identities are not known until it is read
     };
     // Reads (or recalls) the entries of a modern cache and lists them.
     void TakeModernEntries(const std::vector<ModernFile>& files);

@@ -47,13 +47,17 @@ struct ListedFile {
     std::string name;
     platform::FileIdentity identity;
     bool present = false;  // false: gone, or no regular file, by the time it was looked at
+    bool lookedAt = false;  // `identity` is known: the file was looked up
 };
 
-// The files of `dir` whose names `wanted` keeps, with their identities. One look-up per
-// file is most of what a rescan costs (a cache holds tens of thousands of files), so the
-// look-ups are shared out over the scan's threads once there are enough of them.
-template <typename Wanted>
-std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) {
+// The files of `dir` whose names `wanted` keeps, those that `lookUp` asks for with their
+// identities. One look-up per file is most of what a rescan costs (a cache holds tens of
+// thousands of files), so the look-ups are shared out over the scan's threads once there
+// are enough of them. A file nothing is known of yet is opened and read anyway, which
+// tells its identity: looking it up first would only cost more.
+template <typename Wanted, typename LookUp>
+std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted,
+                                  const LookUp& lookUp) {
     platform::DirectoryListing listing(dir);
     listing.SkipFileDetails();
     std::vector<ListedFile> files;
@@ -61,7 +65,8 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) 
     while (listing.Next(entry)) {
         const std::string_view name(entry.name, entry.nameLength);
         if (entry.kind == platform::EntryKind::File && wanted(name)) {
-            files.push_back({std::string(name), {}, false});
+            const bool look = lookUp(name);
+            files.push_back({std::string(name), {}, !look, look});
         }
     }
     constexpr std::size_t kChunk = 256;
@@ -73,6 +78,9 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) 
             const std::size_t last = std::min(files.size(), first + kChunk);
             for (std::size_t i = first; i < last; ++i) {
                 ListedFile& file = files[i];
+                if (!file.lookedAt) {
+                    continue;
+                }
                 file.present = listing.FileDetails(file.name.c_str(), details);
                 if (file.present) {
                     file.identity = IdentityOf(details);
@@ -89,9 +97,18 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) 
 void CacheScanner::ScanChromium(const std::string& dir) {
     // `_1` files hold no body; `todelete_` files are on their way out; the index and
     // anything else of the browser's are no entries.
-    std::vector<ListedFile> files = ListFiles(dir, [](std::string_view name) {
-        return name.substr(0, 9) != "todelete_" && (EndsWith(name, "_0") || EndsWith(name, "_s"));
-    });
+    std::vector<ListedFile> files = ListFiles(
+        dir,
+        [](std::string_view name) {
+            return name.substr(0, 9) != "todelete_" &&
+                   (EndsWith(name, "_0") || EndsWith(name, "_s"));
+        },
+        [&](std::string_view name) {
+            // An entry's pieces are looked up with the entry they belong to.
+            std::string entry = Join(dir, name);
+            entry.back() = '0';
+            return remembered.count(entry) > 0;
+        });
     std::unordered_map<std::string, platform::FileIdentity> pieces;
     for (ListedFile& file : files) {
         if (file.present && EndsWith(file.name, "_s")) {
@@ -110,17 +127,20 @@ void CacheScanner::ScanChromium(const std::string& dir) {
         const bool hasPieces = piecesIt != pieces.end();
         modern.push_back({Join(dir, file.name), file.identity,
                           hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
-                          hasPieces ? piecesIt->second : platform::FileIdentity{}});
+                          hasPieces ? piecesIt->second : platform::FileIdentity{},
+                          file.lookedAt});
     }
     TakeModernEntries(modern);
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
-    const std::vector<ListedFile> files = ListFiles(dir, [](std::string_view) { return true; });
+    const std::vector<ListedFile> files = ListFiles(
+        dir, [](std::string_view) { return true; },
+        [&](std::string_view name) { return remembered.count(Join(dir, name)) > 0; });
     std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (file.present) {
-            modern.push_back({Join(dir, file.name), file.identity, {}, {}});
+            modern.push_back({Join(dir, file.name), file.identity, {}, {}, file.lookedAt});
         }
     }
     TakeModernEntries(modern);
@@ -134,7 +154,8 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
     std::vector<std::pair<const ModernFile*, Remembered*>> toRead;
     for (const ModernFile& file : files) {
         const auto it = remembered.find(file.path);
-        const bool known = it != remembered.end() && it->second.identity == file.identity &&
+        const bool known = file.lookedAt && it != remembered.end() &&
+                           it->second.identity == file.identity &&
                            it->second.piecesIdentity == file.piecesIdentity;
         auto [placed, added] =
             seen.emplace(file.path, known ? std::move(it->second) : Remembered{});
@@ -167,9 +188,10 @@ void CacheScanner::ReadModernEntry(cache::Format readAs, const ModernFile& file,
                         ? cache::ReadChromiumFiles(file.path, file.piecesPath, read)
                         : cache::ReadFirefoxFile(file.path, read);
     // Remembered by what the listing saw, so that the next listing finds it again; a
-    // file that changed between the two simply reads again next time.
-    known.identity = file.identity;
-    known.piecesIdentity = file.piecesIdentity;
+    // file that changed between the two simply reads again next time. A file the listing
+    // did not look up is remembered as it was read.
+    known.identity = file.lookedAt ? file.identity : read.identity;
+    known.piecesIdentity = file.lookedAt ? file.piecesIdentity : read.piecesIdentity;
     // Only what has an address can be part of a stream.
     known.readable = ok && (read.media || !read.entry.url.empty());
     known.media = ok && read.media;

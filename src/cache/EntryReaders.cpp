@@ -27,8 +27,10 @@ void Finish(ReadEntry& read, const HttpHead& head, bool hasHead, const std::stri
     e.contentType = MediaTypeOf(declared, firstBytes);
     read.media = !e.contentType.empty() && e.bodySize > 0;
     if (!read.media) {
-        // Not listed itself, but what joins the segments of a stream into one row.
-        e.contentType = ManifestTypeOf(declared, firstBytes);
+        // Not listed itself, but maybe what joins the segments of a stream into one row:
+        // a manifest is known by its first bytes here, whatever its declared type.
+        const std::string_view manifest = ManifestTypeOf(declared, firstBytes);
+        e.contentType = manifest.empty() ? declared : std::string(manifest);
     }
     e.lastWriteTime = read.identity.lastWriteTimeNs / kNanoseconds;
 }

@@ -24,9 +24,6 @@ constexpr double kSlotTolerance = 0.1;
 // Present stretches closer than this are one.
 constexpr double kJoinTolerance = 0.05;
 constexpr double kPairTolerance = 0.5;
-// Manifests found by their first bytes rather than their type: bodies larger than this
-// without a manifest's name are not read for the test.
-constexpr std::uint64_t kSniffWithoutNameBytes = 256u << 10;
 constexpr std::size_t kMaxInitBytes = 256u << 10;
 constexpr std::size_t kHeadBytes = 4096;
 // A folder with more files than this is not a pair of one video's tracks.
@@ -101,9 +98,12 @@ bool MaySniffManifest(const Entry& e) {
     if (!textual || e.bodySize == 0 || e.bodySize > kMaxManifestBytes) {
         return false;
     }
+    // The entry readers already know a manifest of any type by its first bytes; what is
+    // left to look at is one whose name says so, its start hidden behind a long preamble.
+    // Reading every small script and picture of the cache on every scan would cost more
+    // than the whole scan.
     const std::string_view path = std::string_view(e.url).substr(0, e.url.find_first_of("?#"));
-    const bool named = path.ends_with(".m3u8") || path.ends_with(".m3u") || path.ends_with(".mpd");
-    return named || e.bodySize <= kSniffWithoutNameBytes;
+    return path.ends_with(".m3u8") || path.ends_with(".m3u") || path.ends_with(".mpd");
 }
 
 ManifestType SniffManifest(std::string_view text) {
