@@ -439,9 +439,15 @@ bool PlaceOnTimeline(AVPacket& packet, Timeline& line, std::int64_t origin) {
     return true;
 }
 
-// Into the output's time base, still rising strictly: rounding must not make two
-// packets share a decode time.
-void ToOutputTime(AVPacket& packet, Timeline& line) {
+// Into the output's time base, the joined file's start (`start` ticks of the input) at
+// zero, still rising strictly: rounding must not make two packets share a decode time.
+// MPEG-TS clocks start anywhere (1.4 s is usual); kept, an MP4 would open with as long a
+// stretch of nothing and report it in its length.
+void ToOutputTime(AVPacket& packet, Timeline& line, std::int64_t start) {
+    packet.dts -= start;
+    if (packet.pts != AV_NOPTS_VALUE) {
+        packet.pts -= start;
+    }
     av_packet_rescale_ts(&packet, line.in->time_base, line.out->time_base);
     if (packet.dts <= line.lastOutDts) {
         packet.dts = line.lastOutDts + 1;
@@ -679,7 +685,8 @@ class Remux {
                 return false;
             }
             Timeline& line = LineOf(*earliest);
-            ToOutputTime(*earliest->packet, line);
+            ToOutputTime(*earliest->packet, line,
+                         av_rescale_q(origin_, AV_TIME_BASE_Q, line.in->time_base));
             earliest->packet->stream_index = line.out->index;
             const int result = av_interleaved_write_frame(output_.format, earliest->packet);
             if (output_.writeFailed) {

@@ -2,19 +2,23 @@
 // make-browser-caches.sh): it lists exactly the videos the page loaded, and for each of
 // them the stand-in player receives arguments from which the served bytes read back
 // exactly: at the `-sb` offset of a Chromium entry file, from a Firefox entry file as it
-// is, or from the file a pieced entry was rebuilt into.
+// is, or from the file a pieced entry was rebuilt into. Each adaptive stream is one row,
+// played and copied as one joined file.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCursor>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +32,7 @@
 #include "platform/Thread.h"
 #include "support/EngineHarness.h"
 #include "support/FakePlayerRecord.h"
+#include "support/MediaClips.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -44,7 +49,8 @@ struct CacheCase {
     const char* name;    // the folder make-browser-caches.sh made
     const char* folder;  // what CacheDir names, below it
     bool firefox;
-    bool open;  // copied while the browser ran
+    bool open;           // copied while the browser ran
+    int minimalKB = -1;  // the settings' minimal file size; -1: the default
 };
 
 void PrintTo(const CacheCase& c, std::ostream* os) {
@@ -76,10 +82,12 @@ class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
         InstallScreenSizeProvider();
         InstallQtSynchronize();
         QCursor::setPos(0, 0);
+        const int minimal = GetParam().minimalKB;
         WriteFile(dir / "reelvault.ini",
                   "[frmMain]\nAppWidth=900\nAppHeight=600\nAppPositionX=0\nAppPositionY=0\n"
                   "Maximized=0\n[Logging]\nLogToFile=0\n[Mplayer]\nInstance=" +
-                      std::string(FAKEPLAYER) + "\n[Opera]\nCacheDir=" + cache + "\n");
+                      std::string(FAKEPLAYER) + "\n[Opera]\nCacheDir=" + cache + "\n" +
+                      (minimal < 0 ? "" : "MinimalFileSize=" + std::to_string(minimal) + "\n"));
         CreateProgramWindows({dir / "reelvault.ini", dir / "reelvault.log"});
         frmMain->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frmMain));
@@ -126,17 +134,23 @@ class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
         QTest::mouseClick(frmMain->btnStop, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([] { return platform::LiveThreadCount() == 0; }, 10000));
     }
+
+    // URL path -> row, each path listed once.
+    std::map<std::string, int> Rows() {
+        frmMediaBrowser->Rescan();
+        const auto& scanner = frmMediaBrowser->scanner;
+        std::map<std::string, int> rowOf;
+        for (std::size_t i = 0; i < scanner.entries.size(); ++i) {
+            const std::string path = PathOf(scanner.Describe(scanner.entries[i]).url);
+            EXPECT_TRUE(rowOf.emplace(path, static_cast<int>(i)).second) << path << " listed twice";
+        }
+        return rowOf;
+    }
 };
 
 TEST_P(RealCachesTest, ListsExactlyTheVideosAndHandsThePlayerTheirBytes) {
-    frmMediaBrowser->Rescan();
+    const std::map<std::string, int> rowOf = Rows();
     const auto& scanner = frmMediaBrowser->scanner;
-    std::map<std::string, int> rowOf;  // URL path -> row
-    for (std::size_t i = 0; i < scanner.entries.size(); ++i) {
-        const cache::Entry entry = scanner.Describe(scanner.entries[i]);
-        const std::string path = PathOf(entry.url);
-        EXPECT_TRUE(rowOf.emplace(path, static_cast<int>(i)).second) << path << " listed twice";
-    }
 
     for (const auto& [path, s] : files) {
         SCOPED_TRACE(s.urlPath);
@@ -189,16 +203,147 @@ TEST_P(RealCachesTest, ListsExactlyTheVideosAndHandsThePlayerTheirBytes) {
     }
 }
 
+// The seconds and the kinds of stream ("video audio") that ffprobe reads in `file`.
+std::pair<double, std::string> Probe(const std::string& file) {
+    std::string out;
+    EXPECT_EQ(testsupport::RunProgram(
+                  {"ffprobe", "-v", "error", "-show_entries", "format=duration:stream=codec_type",
+                   "-of", "default=noprint_wrappers=1", file},
+                  &out),
+              0)
+        << out;
+    std::istringstream lines(out);
+    double seconds = 0;
+    std::string kinds;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("codec_type=", 0) == 0) {
+            kinds += (kinds.empty() ? "" : " ") + line.substr(11);
+        } else if (line.rfind("duration=", 0) == 0) {
+            seconds = std::strtod(line.c_str() + 9, nullptr);
+        }
+    }
+    return {seconds, kinds};
+}
+
+using RealStreamsTest = RealCachesTest;
+
+TEST_P(RealStreamsTest, EachStreamIsOneRowPlayedAndCopiedJoined) {
+    struct StreamCase {
+        const char* stream;  // make-streams.py's kind
+        const char* type;
+        bool concatenated;  // played as its segments one after the other
+    };
+    const StreamCase streams[] = {{"hls-ts", "HLS stream", true},
+                                  {"hls-fmp4", "HLS stream", false},
+                                  {"dash", "DASH stream", false},
+                                  {"dash-ondemand", "DASH stream", false}};
+    const std::map<std::string, int> rowOf = Rows();
+    const auto& scanner = frmMediaBrowser->scanner;
+    std::size_t streamRows = 0;
+    for (const auto& [path, row] : rowOf) {
+        streamRows +=
+            scanner.Describe(scanner.entries[static_cast<std::size_t>(row)]).stream != nullptr;
+        const auto served = files.find(path);
+        EXPECT_TRUE(served == files.end() || served->second.stream.empty() ||
+                    served->second.role == "master" || served->second.role == "mpd")
+            << path << ", a " << served->second.role << " of a stream, is a row of its own";
+    }
+    std::size_t present = 0;
+    for (const StreamCase& c : streams) {
+        SCOPED_TRACE(c.stream);
+        // What the cache holds of it (Firefox keeps no reply to a byte range), and the
+        // row it is listed as: its master playlist's or manifest's.
+        std::string top;
+        std::uint64_t bytes = 0;
+        std::map<std::pair<std::string, int>, const std::string*> segments;
+        for (const auto& [path, s] : files) {
+            if (s.stream != c.stream) {
+                continue;
+            }
+            if (s.role == "master" || s.role == "mpd") {
+                top = path;
+            } else if (s.role != "playlist" && !(GetParam().firefox && s.role == "track")) {
+                bytes += s.bytes.size();
+                if (s.role == "segment") {
+                    segments[{s.track, s.order}] = &s.bytes;
+                }
+            }
+        }
+        const auto row = rowOf.find(top);
+        if (bytes == 0) {
+            EXPECT_TRUE(row == rowOf.end()) << "listed with nothing of it cached";
+            continue;
+        }
+        ++present;
+        ASSERT_TRUE(row != rowOf.end()) << "not listed at " << top;
+        const cache::Entry entry =
+            scanner.Describe(scanner.entries[static_cast<std::size_t>(row->second)]);
+        EXPECT_EQ(entry.contentType, c.type);
+        EXPECT_EQ(entry.bodySize, bytes) << "not the size of its bodies";
+
+        const std::vector<std::string> argv = Play(row->second);
+        ASSERT_FALSE(argv.empty());
+        const std::string file = argv.back();
+        EXPECT_EQ(file.rfind(dir / "runtime/", 0), 0u) << file << " not private";
+        std::string joined;
+        for (const auto& segment : segments) {
+            joined += *segment.second;
+        }
+        EXPECT_TRUE(c.concatenated ? ReadFile(file) == joined : fs::exists(file))
+            << "the player is not given the segments joined in " << file;
+        Stop();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(file); }, 5000))
+            << "the joined file outlived its playback";
+
+        // Copy file to... from the list's menu, saved under the name it proposes.
+        const fs::path copies = fs::path(dir / "copies") / c.stream;
+        fs::create_directories(copies);
+        frmMediaBrowser->dialogs.chooseCopyTarget = [&] {
+            return QString::fromStdString(copies / frmMediaBrowser->proposedCopyName.toStdString());
+        };
+        QTreeView* view = frmMediaBrowser->lvCachedFiles;
+        const QPoint at = view->viewport()->mapTo(
+            frmMain, view->visualRect(view->model()->index(row->second, 0)).center());
+        QTest::mouseClick(frmMain->windowHandle(), Qt::RightButton, {}, at);
+        QMenu* menu = frmMediaBrowser->PopupMenu;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 2000));
+        QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {},
+                          menu->actionGeometry(frmMediaBrowser->miCopyFile).center());
+        std::vector<fs::path> saved;
+        for (const auto& item : fs::directory_iterator(copies)) {
+            saved.push_back(item.path());
+        }
+        ASSERT_EQ(saved.size(), 1u);
+        EXPECT_EQ(saved[0].extension(), ".mp4");
+        const auto [seconds, kinds] = Probe(saved[0]);
+        EXPECT_NEAR(seconds, 20.0, 1.0);
+        EXPECT_EQ(kinds, "video audio");
+        std::printf("%s %s: row of %llu bytes; copied %s: %.2f s, %s\n", GetParam().name, c.stream,
+                    static_cast<unsigned long long>(entry.bodySize), saved[0].filename().c_str(),
+                    seconds, kinds.c_str());
+    }
+    EXPECT_EQ(streamRows, present) << "stream rows besides the streams";
+    EXPECT_EQ(present, GetParam().firefox ? 3u : 4u);
+}
+
 std::string CaseName(const ::testing::TestParamInfo<CacheCase>& param) {
     std::string name = param.param.name;
     std::replace(name.begin(), name.end(), '-', '_');
-    return name;
+    return param.param.minimalKB < 0 ? name
+                                     : name + "_minimal_" + std::to_string(param.param.minimalKB);
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, RealCachesTest,
                          ::testing::Values(CacheCase{"chromium", "Cache_Data", false, false},
                                            CacheCase{"chromium-open", "Cache_Data", false, true},
                                            CacheCase{"firefox", "cache2", true, false}),
+                         CaseName);
+// The streams' parts are small: at a minimal size of 0 they must still not be rows.
+INSTANTIATE_TEST_SUITE_P(Browsers, RealStreamsTest,
+                         ::testing::Values(CacheCase{"chromium", "Cache_Data", false, false},
+                                           CacheCase{"firefox", "cache2", true, false},
+                                           CacheCase{"chromium-open", "Cache_Data", false, true, 0},
+                                           CacheCase{"firefox", "cache2", true, false, 0}),
                          CaseName);
 
 }  // namespace

@@ -10,9 +10,9 @@ cache holds of each stream. This proves the fixture itself, independently of the
 program's readers.
 
 Usage: check-caches.py OUTDIR [--dump]
-       check-caches.py OUTDIR --files CACHE URL_PATH
-The second form prints the names of the files of one entry of CACHE ("chromium",
-"chromium-open" or "firefox"), one a line, relative to the cache folder.
+       check-caches.py OUTDIR --files CACHE URL_PATH...
+The second form prints the names of the files of the entries of CACHE ("chromium",
+"chromium-open" or "firefox") for those paths, one a line, relative to the cache folder.
 """
 import collections
 import os
@@ -276,7 +276,7 @@ def report_streams(cache, kept):
         print(f"{cache} {stream}: " + "; ".join(parts))
 
 
-def entry_files(out, cache, url_path):
+def entry_files(out, cache, url_paths):
     if cache == "firefox":
         entries = read_firefox(os.path.join(out, "firefox", "cache2"))
         names = lambda e: ["entries/" + e["file"]]
@@ -285,18 +285,20 @@ def entry_files(out, cache, url_path):
         entries = read_chromium(folder)
         names = lambda e: [n for n in (e["file"], e["file"][:-2] + "_s")
                            if os.path.exists(os.path.join(folder, n))]
-    for url, entry in entries.items():
-        if url.endswith("://" + url.split("://")[-1].split("/")[0] + url_path):
-            print("\n".join(names(entry)))
-            return 0
-    print(f"no entry for {url_path} in {cache}", file=sys.stderr)
-    return 1
+    by_path = {"/" + url.split("://")[-1].partition("/")[2]: e for url, e in entries.items()}
+    missing = [p for p in url_paths if p not in by_path]
+    for url_path in url_paths:
+        if url_path in by_path:
+            print("\n".join(names(by_path[url_path])))
+    if missing:
+        print(f"no entry for {' '.join(missing)} in {cache}", file=sys.stderr)
+    return 1 if missing else 0
 
 
 def main():
     out = sys.argv[1]
-    if len(sys.argv) == 5 and sys.argv[2] == "--files":
-        return entry_files(out, sys.argv[3], sys.argv[4])
+    if len(sys.argv) >= 5 and sys.argv[2] == "--files":
+        return entry_files(out, sys.argv[3], sys.argv[4:])
     dump = "--dump" in sys.argv
     manifest = []
     with open(os.path.join(out, "manifest.tsv")) as f:
