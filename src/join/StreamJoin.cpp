@@ -796,9 +796,15 @@ bool JoinStream(const cache::Stream& stream, Purpose purpose, const std::string&
         error = "The stream is protected against copying.";
         return false;
     }
-    const bool empty = stream.tracks.empty() ||
-                       std::any_of(stream.tracks.begin(), stream.tracks.end(),
-                                   [](const cache::StreamTrack& t) { return t.pieces.empty(); });
+    // A missing segment reads as a gap; a track none of whose segments can still be opened
+    // (the browser cleared its cache since the scan) would join into nothing but zeros.
+    const auto gone = [](const cache::StreamTrack& t) {
+        return std::none_of(t.pieces.begin(), t.pieces.end(), [](const cache::StreamPiece& p) {
+            return cache::OpenBody(p.body) != nullptr;
+        });
+    };
+    const bool empty =
+        stream.tracks.empty() || std::any_of(stream.tracks.begin(), stream.tracks.end(), gone);
     if (empty) {
         error = "None of the stream's segments is in the cache.";
         return false;

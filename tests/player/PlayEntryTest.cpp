@@ -11,6 +11,7 @@
 
 #include "cache/EntryReaders.h"
 #include "cache/Rebuild.h"
+#include "cache/Stream.h"
 #include "player/Mplayer.h"
 #include "support/CacheWriters.h"
 #include "support/EngineHarness.h"
@@ -134,6 +135,32 @@ TEST_F(PlayEntryTest, PiecesThatCannotBeReadFailLikeAPlayerThatCannotStart) {
     entry.storage = cache::Storage::Pieces;
     EXPECT_EQ(player.Play(entry), -2);
     EXPECT_EQ(stops, 1);
+}
+
+TEST_F(PlayEntryTest, StreamsThatCannotPlayAreRefusedWithTheirReason) {
+    // A protected stream says so; one whose segments have gone says it could not be joined.
+    cache::Stream drm;
+    drm.protection = cache::Protection::Drm;
+    cache::Stream gone;
+    gone.tracks.emplace_back();
+    gone.tracks.back().container = cache::Container::MpegTs;
+    cache::StreamPiece piece;
+    piece.body.file = dir / "gone_0";
+    piece.body.storage = cache::Storage::Span;
+    piece.length = 1000;
+    gone.tracks.back().pieces.push_back(piece);
+    const std::pair<cache::Stream, const char*> cases[] = {{drm, "protected (DRM)"},
+                                                           {gone, "could not be joined"}};
+    for (const auto& [stream, reason] : cases) {
+        cache::Entry entry;
+        entry.storage = cache::Storage::Stream;
+        entry.stream = std::make_shared<const cache::Stream>(stream);
+        stops = 0;
+        EXPECT_EQ(player.Play(entry), -2);
+        EXPECT_EQ(stops, 1);
+        EXPECT_NE(player.FailureLine().find(reason), std::string::npos) << player.FailureLine();
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "reelvault"));
 }
 
 TEST_F(PlayEntryTest, StartSweepsOnlyTheBodiesOfProcessesThatHaveGone) {
