@@ -51,7 +51,9 @@ void SeekBar::Begin(const cache::Entry& playing, double startAt) {
     // A stream whose manifest tells no length gets its parts placed once the player does.
     lengthFromEntry = !playing.stream || streamLength > 0;
     holding = startAt > 0;
-    answersAtJump = mplayer.Time().positionAnswers;
+    // Counted from the new player's first answer: the report at hand may still be the
+    // last file's, with all its answers.
+    answersAtJump = 0;
     jumped = Clock::now();
     answersAtQuery = 0;
     queried = {};

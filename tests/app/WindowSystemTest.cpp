@@ -458,6 +458,8 @@ TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
     EXPECT_TRUE(frmMain->lblResumed->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Length() > 19 && near(leftAt, 1.5); }, 3000))
         << "left at " << leftAt << ", started at " << bar->Position();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Position() > leftAt + 1; }, 3000))
+        << "the time stood still after the resume";
 
     // Full screen: the bar hides, comes back at the bottom edge and jumps there too.
     Xdo({"key", "f"});
