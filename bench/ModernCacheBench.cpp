@@ -208,10 +208,10 @@ bool MakeStreams(const std::string& dir) {
         }
         playlist += "#EXT-X-ENDLIST\n";
         WriteFile(dir + "/" + Hex16(n++) + "_0",
-                  ChromiumEntryFile(ChromiumKey(base + "index.m3u8"), playlist,
-                                    ChromiumStream0(ChromiumHttp(
-                                        "application/vnd.apple.mpegurl",
-                                        static_cast<std::int64_t>(playlist.size())))));
+                  ChromiumEntryFile(
+                      ChromiumKey(base + "index.m3u8"), playlist,
+                      ChromiumStream0(ChromiumHttp("application/vnd.apple.mpegurl",
+                                                   static_cast<std::int64_t>(playlist.size())))));
     }
     WriteFile(dir + "/.complete", "");
     return true;

@@ -19,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string written = points.Serialize();
     ResumePoints again;
     again.Parse(written);
-    Check(again.Serialize() == written, "what is kept reads back the same",
-          {{"written", written}});
+    Check(again.Serialize() == written, "what is kept reads back the same", {{"written", written}});
     return 0;
 }

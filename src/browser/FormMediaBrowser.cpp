@@ -18,12 +18,12 @@
 
 #include "browser/CachedFilesModel.h"
 #include "browser/CopyWithProgress.h"
-#include "join/StreamJoin.h"
 #include "browser/FactsFiller.h"
 #include "browser/FileManager.h"
 #include "browser/FirstRunPage.h"
 #include "browser/NoticeLine.h"
 #include "cache/MediaType.h"
+#include "join/StreamJoin.h"
 #include "platform/DirectoryListing.h"
 #include "platform/ExecutableFiles.h"
 

@@ -46,7 +46,7 @@ const std::string kNothing;
 struct ListedFile {
     std::string name;
     platform::FileIdentity identity;
-    bool present = false;  // false: gone, or no regular file, by the time it was looked at
+    bool present = false;   // false: gone, or no regular file, by the time it was looked at
     bool lookedAt = false;  // `identity` is known: the file was looked up
 };
 
@@ -127,8 +127,7 @@ void CacheScanner::ScanChromium(const std::string& dir) {
         const bool hasPieces = piecesIt != pieces.end();
         modern.push_back({Join(dir, file.name), file.identity,
                           hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
-                          hasPieces ? piecesIt->second : platform::FileIdentity{},
-                          file.lookedAt});
+                          hasPieces ? piecesIt->second : platform::FileIdentity{}, file.lookedAt});
     }
     TakeModernEntries(modern);
 }
@@ -237,10 +236,9 @@ cache::Entry StreamEntry(cache::Stream stream) {
     // The whole, where the manifest tells how many segments there are: the present
     // ones' average for each missing one.
     entry.complete = stream.segmentsTotal == 0 || stream.segmentsPresent >= stream.segmentsTotal;
-    entry.resourceSize =
-        entry.complete || stream.segmentsPresent == 0
-            ? stream.presentBytes
-            : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
+    entry.resourceSize = entry.complete || stream.segmentsPresent == 0
+                             ? stream.presentBytes
+                             : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
     entry.lastWriteTime = std::max(entry.lastWriteTime, stream.lastWriteTime);
     entry.stream = std::make_shared<const cache::Stream>(std::move(stream));
     return entry;
@@ -293,7 +291,8 @@ void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>
                 limits.time = std::chrono::milliseconds(500);
                 const media::Facts facts = media::ReadFacts(*body, limits);
                 known.tracks.video = facts.kind == media::Kind::Video;
-                known.tracks.audio = facts.kind == media::Kind::AudioOnly || !facts.audioCodec.empty();
+                known.tracks.audio =
+                    facts.kind == media::Kind::AudioOnly || !facts.audioCodec.empty();
                 known.tracks.seconds =
                     facts.durationMs > 0 ? static_cast<double>(facts.durationMs) / 1000.0 : 0.0;
             }

@@ -46,8 +46,8 @@ struct SegmentRef {
     std::string url;
     std::uint64_t offset = 0;
     std::uint64_t length = kWholeResource;
-    double start = 0;     // seconds from the presentation's start
-    double duration = 0;  // seconds; 0 where the manifest does not say (init sections)
+    double start = 0;                 // seconds from the presentation's start
+    double duration = 0;              // seconds; 0 where the manifest does not say (init sections)
     std::uint32_t discontinuity = 0;  // HLS: the discontinuity sequence it belongs to
     // HLS AES-128: the key's address (empty when the segment is clear) and its IV.
     std::string keyUrl;
@@ -63,7 +63,7 @@ struct Rendition {
     std::uint64_t bandwidth = 0;
     int width = 0;
     int height = 0;
-    std::optional<SegmentRef> init;  // EXT-X-MAP, Initialization, SegmentBase's init range
+    std::optional<SegmentRef> init;    // EXT-X-MAP, Initialization, SegmentBase's init range
     std::vector<SegmentRef> segments;  // in presentation order
     Protection protection = Protection::None;
     // An HLS master's variant or EXT-X-MEDIA rendition: the media playlist to read for
@@ -75,9 +75,9 @@ struct Rendition {
 struct Manifest {
     StreamKind kind = StreamKind::Hls;
     std::string url;
-    bool master = false;  // HLS: names media playlists rather than segments
-    bool live = false;    // HLS without EXT-X-ENDLIST, DASH type="dynamic"
-    double length = 0;    // seconds; 0 where unknown
+    bool master = false;                       // HLS: names media playlists rather than segments
+    bool live = false;                         // HLS without EXT-X-ENDLIST, DASH type="dynamic"
+    double length = 0;                         // seconds; 0 where unknown
     Protection protection = Protection::None;  // the strongest any rendition has
     std::vector<Rendition> renditions;
 };
@@ -91,9 +91,9 @@ std::optional<Manifest> ReadDashManifest(std::string_view text, std::string_view
 
 // A piece of a joined track as the cache holds it.
 struct StreamPiece {
-    Entry body;                  // the cached resource that holds it
-    std::uint64_t offset = 0;    // within that resource
-    std::uint64_t length = 0;    // bytes, never past what the body has
+    Entry body;                // the cached resource that holds it
+    std::uint64_t offset = 0;  // within that resource
+    std::uint64_t length = 0;  // bytes, never past what the body has
     double start = 0;
     double duration = 0;
     std::uint32_t discontinuity = 0;
@@ -117,19 +117,19 @@ struct StreamTrack {
 // One row of the list: a video the user watched, whole or in part.
 struct Stream {
     StreamKind kind = StreamKind::Hls;
-    std::string url;      // the manifest's address, or the first segment's
-    Entry manifest;       // the manifest's entry (what "Go to file" shows); the first
-                          // segment's where there is no manifest
-    std::string name;     // what "File name" shows
+    std::string url;                  // the manifest's address, or the first segment's
+    Entry manifest;                   // the manifest's entry (what "Go to file" shows); the first
+                                      // segment's where there is no manifest
+    std::string name;                 // what "File name" shows
     std::vector<StreamTrack> tracks;  // one muxed track, or a video and an audio track
     Protection protection = Protection::None;
-    double length = 0;          // the whole stream's seconds, where known
+    double length = 0;  // the whole stream's seconds, where known
     std::uint64_t presentBytes = 0;
     std::size_t segmentsPresent = 0;
     std::size_t segmentsTotal = 0;  // 0 where the whole is unknown (no manifest)
     // Stretches of presentation time that are present, in seconds, sorted, disjoint.
     std::vector<std::pair<double, double>> present;
-    std::string qualityNote;  // which quality or qualities were joined, for the tooltip
+    std::string qualityNote;         // which quality or qualities were joined, for the tooltip
     std::int64_t lastWriteTime = 0;  // the newest of its pieces', seconds since 1970, UTC
 };
 

@@ -64,10 +64,11 @@ std::string StreamName(std::string_view url) {
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
     }
     static constexpr std::string_view kPlain[] = {
-        "master", "index", "playlist", "manifest", "stream", "media", "main", "video",
-        "prog_index", "chunklist", "mono", "init", "dash", "hls", "live", "vod"};
+        "master",     "index",     "playlist", "manifest", "stream", "media", "main", "video",
+        "prog_index", "chunklist", "mono",     "init",     "dash",   "hls",   "live", "vod"};
     const auto [folder, rest] = SplitFolder(url);
-    if (folder.size() < 2 || std::find(std::begin(kPlain), std::end(kPlain), stem) == std::end(kPlain)) {
+    if (folder.size() < 2 ||
+        std::find(std::begin(kPlain), std::end(kPlain), stem) == std::end(kPlain)) {
         return name;
     }
     const std::string_view parent = folder.substr(0, folder.size() - 1);

@@ -19,6 +19,7 @@ extern "C" {
 #include <vector>
 
 #include "cache/StreamAssembly.h"
+#include "media/AvioSeek.h"
 #include "platform/WritableFile.h"
 
 namespace join {
@@ -204,22 +205,11 @@ int ReadTrack(void* opaque, std::uint8_t* buffer, int size) {
 template <class Io>
 std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
     auto* io = static_cast<Io*>(opaque);
-    whence &= ~AVSEEK_FORCE;
-    std::int64_t base = 0;
-    if (whence == AVSEEK_SIZE) {
-        return io->size;
-    } else if (whence == SEEK_CUR) {
-        base = io->position;
-    } else if (whence == SEEK_END) {
-        base = io->size;
-    } else if (whence != SEEK_SET) {
-        return AVERROR(EINVAL);
+    const std::int64_t target = media::AvioSeekTarget(io->position, io->size, offset, whence);
+    if (target >= 0 && (whence & ~AVSEEK_FORCE) != AVSEEK_SIZE) {
+        io->position = target;
     }
-    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) {
-        return AVERROR(EINVAL);
-    }
-    io->position = base + offset;
-    return io->position;
+    return target;
 }
 
 // Other files and addresses named inside a track are never opened.

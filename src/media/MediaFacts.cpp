@@ -1,5 +1,7 @@
 #include "media/MediaFacts.h"
 
+#include "media/AvioSeek.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -96,27 +98,17 @@ int ReadPacket(void* opaque, std::uint8_t* buffer, int size) {
 
 std::int64_t Seek(void* opaque, std::int64_t offset, int whence) {
     auto* io = static_cast<Io*>(opaque);
-    whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE) {
+    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) {
         return io->size;
     }
     if (io->watch->Expired()) {
         return AVERROR_EXIT;
     }
-    std::int64_t base = 0;
-    if (whence == SEEK_CUR) {
-        base = io->position;
-    } else if (whence == SEEK_END) {
-        base = io->size;
-    } else if (whence != SEEK_SET) {
-        return AVERROR(EINVAL);
+    const std::int64_t target = media::AvioSeekTarget(io->position, io->size, offset, whence);
+    if (target >= 0) {
+        io->position = target;
     }
-    // Offsets come from the file: keep the sum from overflowing.
-    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) {
-        return AVERROR(EINVAL);
-    }
-    io->position = base + offset;
-    return io->position;
+    return target;
 }
 
 int Interrupt(void* opaque) {

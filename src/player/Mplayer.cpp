@@ -74,11 +74,12 @@ int MPlayer::Play(const cache::Entry& entry) {
         return PlayTemporary(join::JoinedExtension(stream, join::Purpose::Play),
                              [&stream](const std::string& target, std::string& error) {
                                  std::string why;
-                                 const bool joined = join::JoinStream(
-                                     stream, join::Purpose::Play, target, why);
-                                 error = "The cached segments of this stream could not be "
-                                         "joined to play: " +
-                                         why;
+                                 const bool joined =
+                                     join::JoinStream(stream, join::Purpose::Play, target, why);
+                                 error =
+                                     "The cached segments of this stream could not be "
+                                     "joined to play: " +
+                                     why;
                                  return joined;
                              });
     }
