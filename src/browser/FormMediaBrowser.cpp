@@ -9,8 +9,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -18,12 +21,12 @@
 
 #include "browser/CachedFilesModel.h"
 #include "browser/CopyWithProgress.h"
-#include "join/StreamJoin.h"
 #include "browser/FactsFiller.h"
 #include "browser/FileManager.h"
 #include "browser/FirstRunPage.h"
 #include "browser/NoticeLine.h"
 #include "cache/MediaType.h"
+#include "join/StreamJoin.h"
 #include "platform/DirectoryListing.h"
 #include "platform/ExecutableFiles.h"
 
@@ -65,9 +68,17 @@ TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
     BuildPopupMenu();
     InstallDefaultDialogs();
     pcSource->setCurrentWidget(tsOperaCache);
+
+    tmrScanProgress = new QTimer(this);
+    tmrScanProgress->setInterval(100);
+    connect(tmrScanProgress, &QTimer::timeout, this, &TfrmMediaBrowser::ShowScanProgress);
+    // The listing waits under the worker's lock; Qt's queue carries only the wake-up.
+    scans = std::make_unique<BackgroundScan>(
+        [this] { QMetaObject::invokeMethod(this, "TakeScan", Qt::QueuedConnection); });
 }
 
 TfrmMediaBrowser::~TfrmMediaBrowser() {
+    scans.reset();  // stops and joins the worker, which wakes this object
     // The model reads `scanner`, a member that is gone before QWidget deletes the
     // children: take the list and its model down while the entries still exist.
     lvCachedFiles->viewport()->removeEventFilter(this);
@@ -135,6 +146,7 @@ void TfrmMediaBrowser::BuildCachePage() {
     lvCachedFilesModel->SetColumnImage(2, 0);
 
     lblCacheFolderState = new NoticeLine("lblCacheFolderState", tsOperaCache);
+    lblScanProgress = new NoticeLine("lblScanProgress", tsOperaCache, NoticeLine::Look::Plain);
     pnlFirstRun = new FirstRunPage(tsOperaCache);
     pnlFirstRun->hide();
     pnlFirstRun->OnChoose = [this](const std::string& folder) {
@@ -147,6 +159,7 @@ void TfrmMediaBrowser::BuildCachePage() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(lblCacheFolderState);
+    layout->addWidget(lblScanProgress);
     layout->addWidget(lvCachedFiles);
     layout->addWidget(pnlFirstRun);
 
@@ -242,12 +255,43 @@ void TfrmMediaBrowser::SetCacheOptions(const std::string& cacheDir, std::int32_t
 }
 
 void TfrmMediaBrowser::Rescan() {
-    RememberSelection();
-    scanner.Rescan();
-    facts->DropGone();
-    RefreshList();
+    scans->Start({scanner.cacheDir, scanner.minimalFileSize, scanner.useOnlyGxxxx, scanner.order});
+    scanClock.start();
+    tmrScanProgress->start();
     lblPlaybackError->SetNotice(QString());
     ShowCacheFolderState();
+}
+
+bool TfrmMediaBrowser::ScanPending() const {
+    return scans->Busy();
+}
+
+void TfrmMediaBrowser::TakeScan() {
+    CacheScanner::Listing listing;
+    SortOrder order;
+    if (!scans->Take(listing, order)) {
+        return;  // overtaken by a newer request
+    }
+    tmrScanProgress->stop();
+    lblScanProgress->SetNotice(QString());
+    RememberSelection();
+    scanner.Adopt(std::move(listing));
+    // The user may have sorted anew meanwhile; the media facts are known only here.
+    if (order.sortColumn != scanner.order.sortColumn ||
+        order.sortAscending != scanner.order.sortAscending ||
+        scanner.order.sortColumn == kColumnLength || scanner.order.sortColumn == kColumnPicture) {
+        scanner.SortEntries();
+    }
+    facts->DropGone();
+    RefreshList();
+}
+
+void TfrmMediaBrowser::ShowScanProgress() {
+    if (scanClock.elapsed() < 500) {
+        return;
+    }
+    lblScanProgress->SetNotice(
+        QStringLiteral("Scanning the cache: %L1 files looked at").arg(scans->FilesLookedAt()));
 }
 
 void TfrmMediaBrowser::ShowCacheFolderState() {
@@ -287,7 +331,13 @@ void TfrmMediaBrowser::ShowPlaybackError(const std::string& line) {
 }
 
 void TfrmMediaBrowser::RefreshList() {
+    // The rows move under a list that stays where it was, unless the chosen one is then
+    // out of sight.
+    QScrollBar* bar = lvCachedFiles->verticalScrollBar();
+    const int scrolled = bar->value();
     lvCachedFilesModel->Reload();
+    lvCachedFiles->doItemsLayout();  // the range the old position is kept in
+    bar->setValue(scrolled);
     facts->Restart();
     if (selectedFileName.empty()) {
         return;

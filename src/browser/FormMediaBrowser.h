@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "browser/BackgroundScan.h"
 #include "browser/CacheScanner.h"
 #include "cache/CacheDiscovery.h"
 
@@ -20,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QTreeView;
 
 // The panel where the user picks what to play: the files found in the browser's cache,
@@ -46,7 +50,10 @@ class TfrmMediaBrowser : public QWidget {
 
     void SetCacheOptions(const std::string& cacheDir, std::int32_t minimalFileSizeKB,
                          bool useOnlyGxxxx);
+    // Starts a scan on a worker; the list keeps its rows until the new ones are ready.
     void Rescan();
+    // True from a rescan until the list has taken its result.
+    bool ScanPending() const;
     void RefreshList();
     void FocusFileControl();
     std::string GetSelectedFile() const;
@@ -92,6 +99,8 @@ class TfrmMediaBrowser : public QWidget {
     NoticeLine* lblCacheFolderState;
     // Above both pages: why the last playback failed.
     NoticeLine* lblPlaybackError;
+    // Above the list while a long scan runs: how far it got.
+    NoticeLine* lblScanProgress;
     FactsFiller* facts;
     QWidget* tsOther;
     QLabel* lblFile;
@@ -112,6 +121,13 @@ class TfrmMediaBrowser : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    std::unique_ptr<BackgroundScan> scans;
+    QTimer* tmrScanProgress;
+    QElapsedTimer scanClock;
+    // Takes the listing the worker finished.
+    Q_INVOKABLE void TakeScan();
+    void ShowScanProgress();
+
     // The path SetOtherFile was given, byte for byte, and the text it showed for it.
     std::string otherFileBytes;
     QString otherFileShown;

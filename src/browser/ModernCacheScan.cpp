@@ -53,12 +53,19 @@ struct ListedFile {
 // file is most of what a rescan costs (a cache holds tens of thousands of files), so the
 // look-ups are shared out over the scan's threads once there are enough of them.
 template <typename Wanted>
-std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) {
+std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted,
+                                  ScanControl* control) {
     platform::DirectoryListing listing(dir);
     listing.SkipFileDetails();
     std::vector<ListedFile> files;
     platform::DirectoryEntry entry;
     while (listing.Next(entry)) {
+        if (control) {
+            if (control->stop.load(std::memory_order_relaxed)) {
+                return {};
+            }
+            control->looked.fetch_add(1, std::memory_order_relaxed);
+        }
         const std::string_view name(entry.name, entry.nameLength);
         if (entry.kind == platform::EntryKind::File && wanted(name)) {
             files.push_back({std::string(name), {}, false});
@@ -89,9 +96,13 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted) 
 void CacheScanner::ScanChromium(const std::string& dir) {
     // `_1` files hold no body; `todelete_` files are on their way out; the index and
     // anything else of the browser's are no entries.
-    std::vector<ListedFile> files = ListFiles(dir, [](std::string_view name) {
-        return name.substr(0, 9) != "todelete_" && (EndsWith(name, "_0") || EndsWith(name, "_s"));
-    });
+    std::vector<ListedFile> files = ListFiles(
+        dir,
+        [](std::string_view name) {
+            return name.substr(0, 9) != "todelete_" &&
+                   (EndsWith(name, "_0") || EndsWith(name, "_s"));
+        },
+        control);
     std::unordered_map<std::string, platform::FileIdentity> pieces;
     for (ListedFile& file : files) {
         if (file.present && EndsWith(file.name, "_s")) {
@@ -116,7 +127,8 @@ void CacheScanner::ScanChromium(const std::string& dir) {
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
-    const std::vector<ListedFile> files = ListFiles(dir, [](std::string_view) { return true; });
+    const std::vector<ListedFile> files = ListFiles(
+        dir, [](std::string_view) { return true; }, control);
     std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (file.present) {
@@ -150,13 +162,18 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
         for (std::size_t first = next.fetch_add(kChunk); first < toRead.size();
              first = next.fetch_add(kChunk)) {
             const std::size_t last = std::min(toRead.size(), first + kChunk);
+            if (Stopped()) {
+                return;  // what is left unread is read by the next scan
+            }
             for (std::size_t i = first; i < last; ++i) {
                 ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second);
             }
         }
     };
     scan::RunShared(toRead.size() > 2 * kChunk ? scan::kThreads : 1, work);
-    ListModernEntries(seen);
+    if (!Stopped()) {
+        ListModernEntries(seen);
+    }
     remembered = std::move(seen);
 }
 
@@ -215,10 +232,9 @@ cache::Entry StreamEntry(cache::Stream stream) {
     // The whole, where the manifest tells how many segments there are: the present
     // ones' average for each missing one.
     entry.complete = stream.segmentsTotal == 0 || stream.segmentsPresent >= stream.segmentsTotal;
-    entry.resourceSize =
-        entry.complete || stream.segmentsPresent == 0
-            ? stream.presentBytes
-            : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
+    entry.resourceSize = entry.complete || stream.segmentsPresent == 0
+                             ? stream.presentBytes
+                             : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
     entry.lastWriteTime = std::max(entry.lastWriteTime, stream.lastWriteTime);
     entry.stream = std::make_shared<const cache::Stream>(std::move(stream));
     return entry;
@@ -271,7 +287,8 @@ void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>
                 limits.time = std::chrono::milliseconds(500);
                 const media::Facts facts = media::ReadFacts(*body, limits);
                 known.tracks.video = facts.kind == media::Kind::Video;
-                known.tracks.audio = facts.kind == media::Kind::AudioOnly || !facts.audioCodec.empty();
+                known.tracks.audio =
+                    facts.kind == media::Kind::AudioOnly || !facts.audioCodec.empty();
                 known.tracks.seconds =
                     facts.durationMs > 0 ? static_cast<double>(facts.durationMs) / 1000.0 : 0.0;
             }
