@@ -17,13 +17,16 @@ class CachedFilesModel;
 class FirstRunPage;
 class NoticeLine;
 class FactsFiller;
+class QAbstractItemView;
 class QAction;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QMenu;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class QToolButton;
 class QTreeView;
 
 // The panel where the user picks what to play: the files found in the browser's cache,
@@ -67,6 +70,13 @@ class TfrmMediaBrowser : public QWidget {
     // Media facts are read in the background while nothing plays.
     void PauseFacts(bool paused);
 
+    // The thumbnail grid in the details list's place, or back; both show the same rows
+    // with the same selection.
+    void SetThumbnailView(bool thumbnails);
+    bool ThumbnailView() const;
+    // Empties the filter field when it has the focus and holds text; false otherwise.
+    bool ClearFilter();
+
     // Fired by a double click or Enter in the list, with or without a selected row.
     std::function<void()> OnPlay;
 
@@ -91,7 +101,12 @@ class TfrmMediaBrowser : public QWidget {
 
     QTabWidget* pcSource;
     QWidget* tsOperaCache;
+    // Over the list: the filter and the two views' buttons.
+    QLineEdit* edFilter;
+    QToolButton* btnThumbnails;
+    QToolButton* btnDetails;
     QTreeView* lvCachedFiles;
+    QListView* lvThumbnails;
     CachedFilesModel* lvCachedFilesModel;
     // In the list's place while no cache folder is set.
     FirstRunPage* pnlFirstRun;
@@ -132,6 +147,12 @@ class TfrmMediaBrowser : public QWidget {
     std::string otherFileBytes;
     QString otherFileShown;
 
+    // Holds the filter row and the two views; the first-run page takes its place.
+    QWidget* pnlList;
+    QAbstractItemView* CurrentView() const;
+    // Selects the remembered entry again where it is listed.
+    void Reselect();
+    void FilterChanged(const QString& text);
     // Index into scanner.entries of the selected row, or -1.
     int SelectedRow() const;
     // Selects the list's current row where it is not.
