@@ -283,15 +283,6 @@ void CachedFilesModel::Match(bool narrowing) {
     rows_ = std::move(kept);
 }
 
-void CachedFilesModel::FactsArrived() {
-    const int rows = rowCount();
-    if (rows > 0) {
-        // The view repaints only what it shows, however many rows this names; the grid
-        // draws the facts in the first column.
-        emit dataChanged(index(0, 0), index(rows - 1, kPictureColumn));
-    }
-}
-
 QVariant CachedFilesModel::FactsToolTip(const OperaCacheEntry& entry) const {
     const FactsFiller::Known* known = facts_ ? facts_->Find(entry.fileName) : nullptr;
     if (known == nullptr || known->facts.kind == media::Kind::NotMedia) {

@@ -62,8 +62,6 @@ class CachedFilesModel : public QAbstractTableModel {
 
     // Where the media facts columns and the row tooltips come from; null: they stay empty.
     void SetFacts(const FactsFiller* facts) { facts_ = facts; }
-    // Repaints the media facts columns after new facts came.
-    void FactsArrived();
 
     // The row texts, also used by the tests.
     static QString RelativeName(const std::string& fileName, const std::string& cacheDir);

@@ -126,7 +126,10 @@ void TfrmMediaBrowser::BuildCachePage() {
     lvCachedFiles->setModel(lvCachedFilesModel);
     facts = new FactsFiller(scanner, platform::XdgBaseFolder(platform::XdgFolder::kCache), this);
     lvCachedFilesModel->SetFacts(facts);
-    connect(facts, &FactsFiller::FactsArrived, lvCachedFilesModel, &CachedFilesModel::FactsArrived);
+    // Only what is in view is drawn again: a change over every row would have the list
+    // look at each of a million rows for each fact that comes.
+    connect(facts, &FactsFiller::FactsArrived, this,
+            [this] { CurrentView()->viewport()->update(); });
     scanner.mediaKey = [this](const OperaCacheEntry& entry, std::int32_t column) {
         return facts->SortKey(entry, column);
     };
