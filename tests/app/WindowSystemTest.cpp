@@ -542,6 +542,11 @@ TEST_F(WindowSystemTest, CtrlOneShowsPicturesAndEnterPlaysTheChosenOne) {
     Xdo({"key", "ctrl+2"});
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->lvCachedFiles->isVisible(); }));
     EXPECT_EQ(frmMediaBrowser->GetSelectedFile(), second);
+    // The view chosen last is the one the settings file keeps.
+    Xdo({"key", "ctrl+1"});
+    ASSERT_TRUE(QTest::qWaitFor([grid] { return grid->isVisible(); }));
+    frmMain->close();
+    EXPECT_NE(ReadFile(ini).find("BrowserThumbnails=1"), std::string::npos);
     ::unsetenv("XDG_CACHE_HOME");
 }
 
