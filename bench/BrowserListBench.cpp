@@ -40,6 +40,16 @@ std::vector<OperaCacheEntry> MakeEntries(int count) {
     return entries;
 }
 
+// Shows `panel` and gives it `count` entries, not yet listed.
+void Fill(TfrmMediaBrowser& panel, int count, bool thumbnails = false) {
+    panel.resize(800, 600);
+    panel.SetThumbnailView(thumbnails);
+    panel.show();
+    QApplication::processEvents();
+    panel.scanner.cacheDir = kCacheDir;
+    panel.scanner.entries = MakeEntries(count);
+}
+
 struct Figures {
     double firstPaint = 0;   // row count, reselect and the first paint of the starting view
     double switchPaint = 0;  // to the other view, painted
@@ -50,12 +60,7 @@ struct Figures {
 // A fresh panel (so that the first paint is a first one) listing `count` entries.
 Figures Measure(int count, bool thumbnailsFirst) {
     TfrmMediaBrowser panel;
-    panel.resize(800, 600);
-    panel.SetThumbnailView(thumbnailsFirst);
-    panel.show();
-    QApplication::processEvents();
-    panel.scanner.cacheDir = kCacheDir;
-    panel.scanner.entries = MakeEntries(count);
+    Fill(panel, count, thumbnailsFirst);
     if (count > 0) {
         panel.selectedFileName =
             panel.scanner.entries[static_cast<std::size_t>(count / 2)].fileName;
@@ -84,11 +89,7 @@ Figures Measure(int count, bool thumbnailsFirst) {
 
 double Keystrokes(int count) {
     TfrmMediaBrowser panel;
-    panel.resize(800, 600);
-    panel.show();
-    QApplication::processEvents();
-    panel.scanner.cacheDir = kCacheDir;
-    panel.scanner.entries = MakeEntries(count);
+    Fill(panel, count);
     panel.RefreshList();
     panel.grab();
     double worst = 0;
@@ -117,11 +118,7 @@ int main(int argc, char** argv) {
     const std::uint64_t before = platform::CurrentProcessMemory().residentKb;
     {
         TfrmMediaBrowser panel;
-        panel.resize(800, 600);
-        panel.show();
-        QApplication::processEvents();
-        panel.scanner.cacheDir = kCacheDir;
-        panel.scanner.entries = MakeEntries(kEntries);
+        Fill(panel, kEntries);
         const std::uint64_t entries = platform::CurrentProcessMemory().residentKb;
         panel.RefreshList();
         panel.grab();
