@@ -98,8 +98,8 @@ platform::CopyResult CopyStreamWithProgress(QWidget* parent,
     }
     return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
         constexpr std::int64_t kHalf = 1000;
-        const std::string joined =
-            cache::NewTemporaryBodyPath(join::JoinedExtension(*stream, join::Purpose::Save));
+        const std::string joined = cache::NewTemporaryBodyPath(
+            join::JoinedExtension(*stream, join::Purpose::Save));
         if (joined.empty()) {
             return platform::CopyResult{
                 platform::CopyStatus::Failed,
@@ -120,9 +120,9 @@ platform::CopyResult CopyStreamWithProgress(QWidget* parent,
         platform::CopyResult result = platform::CopyFile(
             joined, target, [&progress](std::int64_t copied, std::int64_t total) {
                 const std::int64_t part =
-                    total <= 0
-                        ? kHalf
-                        : static_cast<std::int64_t>(static_cast<double>(copied) / total * kHalf);
+                    total <= 0 ? kHalf
+                               : static_cast<std::int64_t>(static_cast<double>(copied) / total *
+                                                           kHalf);
                 return progress(kHalf + part, 2 * kHalf);
             });
         platform::RemoveFile(joined);
