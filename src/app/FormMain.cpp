@@ -228,6 +228,7 @@ void TfrmMain::FormShow() {
         // Docked, it would show our dark background beside its tabs.
         frmMediaBrowser->setAutoFillBackground(true);
         frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
+        frmMediaBrowser->SetThumbnailView(settings.browserThumbnails);
         mplayer.OnStop = [this] { OnPlayerStop(); };
         mplayer.OnPictureSize = [this](int width, int height) {
             pnlVideoFrame->SetPictureSize(QSize(width, height));
@@ -309,6 +310,9 @@ void TfrmMain::FormCloseQuery() {
     LeavePlayingEntry();
     mplayer.Stop(true);
     settings.maximized = false;
+    if (frmMediaBrowser) {
+        settings.browserThumbnails = frmMediaBrowser->ThumbnailView();
+    }
     if (!fullScreen) {
         const QRect frame = frameGeometry();
         settings.appWidth = frame.width();
@@ -565,6 +569,10 @@ void FollowResume(TfrmMain& window, int result) {
 }  // namespace
 
 void TfrmMain::FormKeyDown(int key) {
+    if (key == Qt::Key_Escape && playState == psStopped && frmMediaBrowser &&
+        frmMediaBrowser->ClearFilter()) {
+        return;  // the first Esc in a filled filter field is the field's
+    }
     if (key == Qt::Key_Escape) {
         if (fullScreen) {
             ToggleFullScreen();

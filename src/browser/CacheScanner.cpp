@@ -40,8 +40,8 @@ OperaCacheEntry MakeEntry(const std::string& directory, const platform::Director
 // without copying what it holds, which keeps the peak memory of a big scan low.
 class TreeScanner {
   public:
-    TreeScanner(std::int64_t minimalFileSize, EntryQueue& out)
-        : minimalFileSize_(minimalFileSize), out_(out) {}
+    TreeScanner(std::int64_t minimalFileSize, EntryQueue& out, ScanControl* control)
+        : minimalFileSize_(minimalFileSize), out_(out), control_(control) {}
 
     void Add(const std::string& directory, const platform::DirectoryEntry& entry) {
         if (entry.size >= minimalFileSize_) {
@@ -55,6 +55,12 @@ class TreeScanner {
         const std::size_t patternLength = directory.size() + kPatternTail;
         platform::DirectoryEntry entry;
         while (listing.Next(entry)) {
+            if (control_) {
+                if (control_->stop.load(std::memory_order_relaxed)) {
+                    return;
+                }
+                control_->looked.fetch_add(1, std::memory_order_relaxed);
+            }
             if (entry.kind == platform::EntryKind::File) {
                 Add(directory, entry);
             } else if (entry.kind == platform::EntryKind::Directory &&
@@ -71,16 +77,17 @@ class TreeScanner {
   private:
     std::int64_t minimalFileSize_;
     EntryQueue& out_;
+    ScanControl* control_;
 };
 
 // Scans the subdirectories `names` of the open `top` (path `directory`) with their
 // subtrees, sharing them out among the threads.
 void ScanSubtrees(const platform::DirectoryListing& top, const std::string& directory,
                   const std::vector<std::string>& names, std::int64_t minimalFileSize,
-                  std::vector<EntryQueue>& results) {
+                  ScanControl* control, std::vector<EntryQueue>& results) {
     std::atomic<std::size_t> next{0};
     auto work = [&](EntryQueue& out) {
-        TreeScanner scanner(minimalFileSize, out);
+        TreeScanner scanner(minimalFileSize, out, control);
         std::string path;
         for (std::size_t i = next++; i < names.size(); i = next++) {
             platform::DirectoryListing sub(top, names[i].c_str());
@@ -358,7 +365,29 @@ void CacheScanner::Rescan() {
     } else {
         remembered.clear();
     }
-    SortEntries();
+    if (!Stopped()) {
+        SortEntries();
+    }
+}
+
+CacheScanner::Listing CacheScanner::TakeListing() {
+    Listing listing;
+    listing.entries = std::move(entries);
+    listing.details = std::move(details);
+    listing.format = format;
+    listing.entriesDir = entriesDir;
+    listing.filesRead = filesRead;
+    entries.clear();
+    details.clear();
+    return listing;
+}
+
+void CacheScanner::Adopt(Listing listing) {
+    entries = std::move(listing.entries);
+    details = std::move(listing.details);
+    format = listing.format;
+    entriesDir = std::move(listing.entriesDir);
+    filesRead = listing.filesRead;
 }
 
 void CacheScanner::ScanDirectory(const std::string& pattern) {
@@ -379,7 +408,7 @@ void CacheScanner::ScanTopLevel(const std::string& pattern, bool onlyGxxxx) {
     }
     // results[0] takes the files of the top level itself, the rest one per thread.
     std::vector<EntryQueue> results(1);
-    TreeScanner topFiles(minimalFileSize, results[0]);
+    TreeScanner topFiles(minimalFileSize, results[0], control);
     std::vector<std::string> subtrees;
     platform::DirectoryEntry entry;
     while (top.Next(entry)) {
@@ -398,7 +427,7 @@ void CacheScanner::ScanTopLevel(const std::string& pattern, bool onlyGxxxx) {
         }
     }
     if (!subtrees.empty()) {
-        ScanSubtrees(top, directory, subtrees, minimalFileSize, results);
+        ScanSubtrees(top, directory, subtrees, minimalFileSize, control, results);
     }
     Gather(results, entries);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -70,6 +71,12 @@ struct EntryDetail {
     std::string name;  // what "File name" shows: made from the address
 };
 
+// Lets another thread stop a scan early and follow how far it got.
+struct ScanControl {
+    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> looked{0};  // files looked at so far
+};
+
 // Finds the files of the browser's disk cache and reports nothing: an unreadable
 // directory simply contributes no entries. Runs synchronously on the calling thread. The
 // folder's format is found from its content: in the classic layout no file is opened; in
@@ -120,6 +127,23 @@ class CacheScanner {
 
     // How many entry files the last scan opened (a rescan of an unchanged cache: none).
     std::size_t filesRead = 0;
+
+    // Set while a scan may be stopped from another thread: a stopped scan's entries are
+    // a part of the cache's, never to be shown.
+    ScanControl* control = nullptr;
+    bool Stopped() const { return control && control->stop.load(std::memory_order_relaxed); }
+
+    // What a scan found, moved whole from the scanner that made it to the one that shows
+    // it, so that the two never share it.
+    struct Listing {
+        std::vector<OperaCacheEntry> entries;
+        std::vector<EntryDetail> details;
+        cache::Format format = cache::Format::Classic;
+        std::string entriesDir;
+        std::size_t filesRead = 0;
+    };
+    Listing TakeListing();
+    void Adopt(Listing listing);
 
   private:
     // What an earlier scan learnt of one entry file, valid while its identity holds.

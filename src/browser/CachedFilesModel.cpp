@@ -32,7 +32,7 @@ int CachedFilesModel::rowCount(const QModelIndex& parent) const {
         return 0;
     }
     // A view cannot show more rows than an int counts; the rest are simply not offered.
-    const auto count = scanner_.entries.size();
+    const auto count = filtered_ ? rows_.size() : scanner_.entries.size();
     return count > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(count);
 }
 
@@ -41,14 +41,17 @@ int CachedFilesModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
-    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
-        index.parent().isValid() ||
-        static_cast<std::size_t>(index.row()) >= scanner_.entries.size()) {
+    const bool picture = role == kThumbnailRole || role == kPlaceholderRole || role == kLengthRole;
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole && !picture) || !index.isValid() ||
+        index.parent().isValid() || index.row() >= rowCount()) {
         return {};
     }
-    const OperaCacheEntry& entry = scanner_.entries[static_cast<std::size_t>(index.row())];
+    const OperaCacheEntry& entry = scanner_.entries[EntryIndex(index.row())];
     const EntryDetail* detail =
         scanner_.format == cache::Format::Classic ? nullptr : scanner_.Detail(entry);
+    if (picture) {
+        return PictureData(entry, detail, role);
+    }
     if (role == Qt::ToolTipRole) {
         // The whole address where the columns are too narrow for it; how much of a
         // partial body is here.
@@ -70,22 +73,13 @@ QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
         }
         return FactsToolTip(entry);
     }
-    if (index.column() == kLengthColumn || index.column() == kPictureColumn) {
+    if (index.column() == kLengthColumn) {
+        return PictureData(entry, detail, kLengthRole);
+    }
+    if (index.column() == kPictureColumn) {
         // Empty while the facts are still being read.
         const FactsFiller::Known* known = facts_ ? facts_->Find(entry.fileName) : nullptr;
-        if (known == nullptr) {
-            return {};
-        }
-        if (index.column() == kLengthColumn && detail && detail->entry.stream &&
-            detail->entry.stream->length > 0) {
-            // The manifest knows the whole stream's length; its present part may be less.
-            media::Facts whole = known->facts;
-            whole.durationMs = static_cast<std::int64_t>(detail->entry.stream->length * 1000.0);
-            return QString::fromUtf8(media::LengthText(whole));
-        }
-        return QString::fromUtf8(index.column() == kLengthColumn
-                                     ? media::LengthText(known->facts)
-                                     : media::PictureText(known->facts));
+        return known ? QString::fromUtf8(media::PictureText(known->facts)) : QVariant();
     }
     switch (index.column()) {
         case kColumnFileName:
@@ -106,6 +100,32 @@ QVariant CachedFilesModel::data(const QModelIndex& index, int role) const {
         default:
             return {};
     }
+}
+
+QVariant CachedFilesModel::PictureData(const OperaCacheEntry& entry, const EntryDetail* detail,
+                                       int role) const {
+    const FactsFiller::Known* known = facts_ ? facts_->Find(entry.fileName) : nullptr;
+    if (role == kPlaceholderRole) {
+        if (known == nullptr) {
+            return QStringLiteral("\u2026");  // not read yet
+        }
+        return known->facts.kind == media::Kind::AudioOnly ? QStringLiteral("Sound only")
+                                                           : QStringLiteral("No picture");
+    }
+    if (known == nullptr) {
+        return {};
+    }
+    if (role == kThumbnailRole) {
+        const std::string& path = known->thumbnail;
+        return QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()));
+    }
+    if (detail && detail->entry.stream && detail->entry.stream->length > 0) {
+        // The manifest knows the whole stream's length; its present part may be less.
+        media::Facts whole = known->facts;
+        whole.durationMs = static_cast<std::int64_t>(detail->entry.stream->length * 1000.0);
+        return QString::fromUtf8(media::LengthText(whole));
+    }
+    return QString::fromUtf8(media::LengthText(known->facts));
 }
 
 QVariant CachedFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -143,15 +163,124 @@ void CachedFilesModel::SetColumnImage(int column, int image) {
 
 void CachedFilesModel::Reload() {
     beginResetModel();
+    Match(false);
     endResetModel();
 }
 
-void CachedFilesModel::FactsArrived() {
-    const int rows = rowCount();
-    if (rows > 0) {
-        // The view repaints only what it shows, however many rows this names.
-        emit dataChanged(index(0, kLengthColumn), index(rows - 1, kPictureColumn));
+void CachedFilesModel::SetFilter(const QString& text) {
+    if (text == filter_) {
+        return;
     }
+    // A text that holds the last one keeps a part of what it kept: only those are looked at.
+    const bool narrowing = filtered_ && text.contains(filter_, Qt::CaseInsensitive);
+    beginResetModel();
+    filter_ = text;
+    Match(narrowing);
+    endResetModel();
+}
+
+std::size_t CachedFilesModel::EntryIndex(int row) const {
+    return filtered_ ? rows_[static_cast<std::size_t>(row)] : static_cast<std::size_t>(row);
+}
+
+int CachedFilesModel::RowOf(std::size_t entry) const {
+    if (!filtered_) {
+        return entry < static_cast<std::size_t>(rowCount()) ? static_cast<int>(entry) : -1;
+    }
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), entry);
+    return it == rows_.end() || *it != entry ? -1 : static_cast<int>(it - rows_.begin());
+}
+
+namespace {
+
+char FoldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// `folded` is lower case ASCII.
+bool ContainsFolded(const char* text, std::size_t length, const std::string& folded) {
+    if (folded.size() > length) {
+        return false;
+    }
+    const char first = folded.front();
+    for (std::size_t i = 0; i + folded.size() <= length; ++i) {
+        if (FoldAscii(text[i]) != first) {
+            continue;
+        }
+        std::size_t k = 1;
+        while (k < folded.size() && FoldAscii(text[i + k]) == folded[k]) {
+            ++k;
+        }
+        if (k == folded.size()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CachedFilesModel::Matches(const OperaCacheEntry& entry, const std::string& folded) const {
+    const EntryDetail* detail = scanner_.Detail(entry);
+    const std::string& name = entry.fileName;
+    const std::size_t skip = std::min(scanner_.cacheDir.size(), name.size());
+    // A classic file's type is only known once its row was shown: the filter never opens
+    // files.
+    const std::string* texts[] = {
+        detail && scanner_.format != cache::Format::Classic ? &detail->name : nullptr,
+        detail ? &detail->entry.url : nullptr, detail ? &detail->entry.contentType : nullptr};
+    if (!folded.empty()) {
+        if (texts[0] == nullptr && ContainsFolded(name.data() + skip, name.size() - skip, folded)) {
+            return true;
+        }
+        for (const std::string* text : texts) {
+            if (text && ContainsFolded(text->data(), text->size(), folded)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // Beyond ASCII the case is Qt's to fold.
+    if (texts[0] == nullptr &&
+        RelativeName(name, scanner_.cacheDir).contains(filter_, Qt::CaseInsensitive)) {
+        return true;
+    }
+    for (const std::string* text : texts) {
+        if (text && FromUtf8(*text).contains(filter_, Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CachedFilesModel::Match(bool narrowing) {
+    filtered_ = !filter_.isEmpty();
+    if (!filtered_) {
+        rows_ = {};
+        return;
+    }
+    bool ascii = true;
+    for (const QChar c : filter_) {
+        ascii = ascii && c.unicode() < 0x80;
+    }
+    const std::string folded = ascii ? filter_.toLower().toStdString() : std::string();
+    const auto& entries = scanner_.entries;
+    std::vector<std::uint32_t> kept;
+    if (narrowing) {
+        for (const std::uint32_t i : rows_) {
+            if (Matches(entries[i], folded)) {
+                kept.push_back(i);
+            }
+        }
+    } else {
+        const std::size_t count = std::min<std::size_t>(entries.size(), INT_MAX);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (Matches(entries[i], folded)) {
+                kept.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+    }
+    rows_ = std::move(kept);
 }
 
 QVariant CachedFilesModel::FactsToolTip(const OperaCacheEntry& entry) const {

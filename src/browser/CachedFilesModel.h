@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "browser/CacheScanner.h"
 #include "media/MediaFacts.h"
@@ -27,6 +29,12 @@ class CachedFilesModel : public QAbstractTableModel {
     static constexpr int kPictureColumn = ::kColumnPicture;
     static constexpr int kColumnCount = ::kCacheColumnCount;
 
+    // What the thumbnail grid draws of a row: the thumbnail's path (empty while there is
+    // none), the note in its place, and the length.
+    static constexpr int kThumbnailRole = Qt::UserRole + 1;
+    static constexpr int kPlaceholderRole = Qt::UserRole + 2;
+    static constexpr int kLengthRole = Qt::UserRole + 3;
+
     explicit CachedFilesModel(const CacheScanner& scanner, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -39,13 +47,21 @@ class CachedFilesModel : public QAbstractTableModel {
     int ColumnImage(int column) const;
     void SetColumnImage(int column, int image);
 
-    // Takes the scanner's entries anew after they were rebuilt or re-sorted.
+    // Takes the scanner's entries anew after they were rebuilt or re-sorted; the filter
+    // stays.
     void Reload();
+
+    // Keeps only the rows whose name, address or type holds `text`, whatever the case;
+    // empty keeps them all.
+    void SetFilter(const QString& text);
+    const QString& Filter() const { return filter_; }
+    // The index into the scanner's entries of a row, and the row of an entry (-1 when it
+    // is filtered out).
+    std::size_t EntryIndex(int row) const;
+    int RowOf(std::size_t entry) const;
 
     // Where the media facts columns and the row tooltips come from; null: they stay empty.
     void SetFacts(const FactsFiller* facts) { facts_ = facts; }
-    // Repaints the media facts columns after new facts came.
-    void FactsArrived();
 
     // The row texts, also used by the tests.
     static QString RelativeName(const std::string& fileName, const std::string& cacheDir);
@@ -61,6 +77,11 @@ class CachedFilesModel : public QAbstractTableModel {
     static QString StreamToolTip(const cache::Stream& stream, int column);
 
   private:
+    QVariant PictureData(const OperaCacheEntry& entry, const EntryDetail* detail, int role) const;
+    // Fills rows_ from the entries, or from the rows of a filter that `text` narrows.
+    void Match(bool narrowing);
+    bool Matches(const OperaCacheEntry& entry, const std::string& folded) const;
+
     // The media facts tooltip of `entry`, or none while they are not known.
     QVariant FactsToolTip(const OperaCacheEntry& entry) const;
 
@@ -69,4 +90,7 @@ class CachedFilesModel : public QAbstractTableModel {
     std::array<int, kColumnCount> images_{-1, -1, -1, -1, -1, -1, -1};
     const FactsFiller* facts_ = nullptr;
     std::array<QIcon, 2> arrows_;
+    QString filter_;
+    bool filtered_ = false;
+    std::vector<std::uint32_t> rows_;  // while filtered: the entries shown, in their order
 };

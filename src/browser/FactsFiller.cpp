@@ -124,11 +124,9 @@ const OperaCacheEntry* FactsFiller::Next() {
     };
     const auto& entries = scanner_.entries;
     if (visibleRows) {
-        const auto [first, last] = visibleRows();
-        for (int row = std::max(first, 0);
-             row <= last && static_cast<std::size_t>(row) < entries.size(); ++row) {
-            if (wanted(entries[static_cast<std::size_t>(row)])) {
-                return &entries[static_cast<std::size_t>(row)];
+        for (const std::size_t index : visibleRows()) {
+            if (index < entries.size() && wanted(entries[index])) {
+                return &entries[index];
             }
         }
     }

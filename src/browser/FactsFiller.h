@@ -45,8 +45,8 @@ class FactsFiller : public QObject {
     // True when every listed entry is known.
     bool Done() const;
 
-    // The first and last row in view (-1 for none), done before the others.
-    std::function<std::pair<int, int>()> visibleRows;
+    // The indexes into the entries of the rows in view, done before the others.
+    std::function<std::vector<std::size_t>()> visibleRows;
 
   signals:
     void FactsArrived();

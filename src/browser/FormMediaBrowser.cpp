@@ -7,10 +7,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -22,6 +28,7 @@
 #include "browser/FileManager.h"
 #include "browser/FirstRunPage.h"
 #include "browser/NoticeLine.h"
+#include "browser/ThumbnailDelegate.h"
 #include "cache/MediaType.h"
 #include "join/StreamJoin.h"
 #include "platform/DirectoryListing.h"
@@ -65,13 +72,25 @@ TfrmMediaBrowser::TfrmMediaBrowser(QWidget* parent) : QWidget(parent) {
     BuildPopupMenu();
     InstallDefaultDialogs();
     pcSource->setCurrentWidget(tsOperaCache);
+
+    tmrScanProgress = new QTimer(this);
+    tmrScanProgress->setInterval(100);
+    connect(tmrScanProgress, &QTimer::timeout, this, &TfrmMediaBrowser::ShowScanProgress);
+    // The listing waits under the worker's lock; Qt's queue carries only the wake-up.
+    scans = std::make_unique<BackgroundScan>(
+        [this] { QMetaObject::invokeMethod(this, "TakeScan", Qt::QueuedConnection); });
 }
 
 TfrmMediaBrowser::~TfrmMediaBrowser() {
+    scans.reset();  // stops and joins the worker, which wakes this object
     // The model reads `scanner`, a member that is gone before QWidget deletes the
     // children: take the list and its model down while the entries still exist.
-    lvCachedFiles->viewport()->removeEventFilter(this);
-    lvCachedFiles->removeEventFilter(this);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(lvCachedFiles),
+                                    static_cast<QAbstractItemView*>(lvThumbnails)}) {
+        view->viewport()->removeEventFilter(this);
+        view->removeEventFilter(this);
+    }
+    delete lvThumbnails;
     delete lvCachedFiles;
     delete lvCachedFilesModel;
     delete facts;  // its worker reads entries described from `scanner`
@@ -83,7 +102,9 @@ void TfrmMediaBrowser::BuildCachePage() {
     tsOperaCache->setObjectName(QStringLiteral("tsOperaCache"));
     pcSource->addTab(tsOperaCache, QStringLiteral("Opera cache"));
 
-    lvCachedFiles = new QTreeView(tsOperaCache);
+    pnlList = new QWidget(tsOperaCache);
+    pnlList->setObjectName(QStringLiteral("pnlList"));
+    lvCachedFiles = new QTreeView(pnlList);
     lvCachedFiles->setObjectName(QStringLiteral("lvCachedFiles"));
     lvCachedFiles->setRootIsDecorated(false);
     lvCachedFiles->setItemsExpandable(false);
@@ -105,16 +126,24 @@ void TfrmMediaBrowser::BuildCachePage() {
     lvCachedFiles->setModel(lvCachedFilesModel);
     facts = new FactsFiller(scanner, platform::XdgBaseFolder(platform::XdgFolder::kCache), this);
     lvCachedFilesModel->SetFacts(facts);
-    connect(facts, &FactsFiller::FactsArrived, lvCachedFilesModel, &CachedFilesModel::FactsArrived);
+    // Only what is in view is drawn again: a change over every row would have the list
+    // look at each of a million rows for each fact that comes.
+    connect(facts, &FactsFiller::FactsArrived, this,
+            [this] { CurrentView()->viewport()->update(); });
     scanner.mediaKey = [this](const OperaCacheEntry& entry, std::int32_t column) {
         return facts->SortKey(entry, column);
     };
     facts->visibleRows = [this] {
-        const QRect area = lvCachedFiles->viewport()->rect();
-        const int first = lvCachedFiles->indexAt(area.topLeft()).row();
-        const int last = lvCachedFiles->indexAt(QPoint(0, area.bottom())).row();
+        QAbstractItemView* view = CurrentView();
+        const QRect area = view->viewport()->rect();
+        const int first = std::max(0, view->indexAt(area.topLeft() + QPoint(4, 4)).row());
+        const int last = view->indexAt(area.bottomRight() - QPoint(4, 4)).row();
         const int rows = lvCachedFilesModel->rowCount();
-        return std::pair<int, int>(first, last < 0 ? std::min(rows - 1, first + 60) : last);
+        std::vector<std::size_t> shown;
+        for (int row = first; row <= (last < 0 ? std::min(rows - 1, first + 60) : last); ++row) {
+            shown.push_back(lvCachedFilesModel->EntryIndex(row));
+        }
+        return shown;
     };
     QHeaderView* header = lvCachedFiles->header();
     header->setStretchLastSection(false);
@@ -135,6 +164,7 @@ void TfrmMediaBrowser::BuildCachePage() {
     lvCachedFilesModel->SetColumnImage(2, 0);
 
     lblCacheFolderState = new NoticeLine("lblCacheFolderState", tsOperaCache);
+    lblScanProgress = new NoticeLine("lblScanProgress", tsOperaCache, NoticeLine::Look::Plain);
     pnlFirstRun = new FirstRunPage(tsOperaCache);
     pnlFirstRun->hide();
     pnlFirstRun->OnChoose = [this](const std::string& folder) {
@@ -143,12 +173,82 @@ void TfrmMediaBrowser::BuildCachePage() {
         }
     };
 
+    // The grid: the same rows and the same selection as the list, each a cell of the
+    // same size laid out in lines, which a million rows cost no measuring.
+    lvThumbnails = new QListView(pnlList);
+    lvThumbnails->setObjectName(QStringLiteral("lvThumbnails"));
+    lvThumbnails->setFlow(QListView::LeftToRight);
+    lvThumbnails->setWrapping(true);
+    lvThumbnails->setResizeMode(QListView::Adjust);
+    lvThumbnails->setMovement(QListView::Static);
+    lvThumbnails->setUniformItemSizes(true);
+    lvThumbnails->setSpacing(2);
+    lvThumbnails->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvThumbnails->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvThumbnails->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
+    lvThumbnails->setItemDelegate(new ThumbnailDelegate(lvThumbnails));
+    lvThumbnails->setModel(lvCachedFilesModel);
+    lvThumbnails->setSelectionModel(lvCachedFiles->selectionModel());
+    lvThumbnails->setPalette(palette);
+    lvThumbnails->hide();
+
+    edFilter = new QLineEdit(pnlList);
+    edFilter->setObjectName(QStringLiteral("edFilter"));
+    edFilter->setPlaceholderText(QStringLiteral("Filter by name, address or type (Ctrl+F)"));
+    edFilter->setClearButtonEnabled(true);
+    edFilter->setAcceptDrops(false);
+    btnThumbnails = new QToolButton(pnlList);
+    btnThumbnails->setObjectName(QStringLiteral("btnThumbnails"));
+    btnThumbnails->setText(QStringLiteral("Thumbnails"));
+    btnThumbnails->setToolTip(QStringLiteral("Thumbnails (Ctrl+1)"));
+    btnDetails = new QToolButton(pnlList);
+    btnDetails->setObjectName(QStringLiteral("btnDetails"));
+    btnDetails->setText(QStringLiteral("Details"));
+    btnDetails->setToolTip(QStringLiteral("Details (Ctrl+2)"));
+    for (QToolButton* button : {btnThumbnails, btnDetails}) {
+        button->setCheckable(true);
+        button->setAutoRaise(true);
+    }
+    btnDetails->setChecked(true);
+
+    auto* tools = new QHBoxLayout;
+    tools->setContentsMargins(2, 2, 2, 2);
+    tools->setSpacing(2);
+    tools->addWidget(edFilter, 1);
+    tools->addWidget(btnThumbnails);
+    tools->addWidget(btnDetails);
+    auto* list = new QVBoxLayout(pnlList);
+    list->setContentsMargins(0, 0, 0, 0);
+    list->setSpacing(0);
+    list->addLayout(tools);
+    list->addWidget(lvCachedFiles);
+    list->addWidget(lvThumbnails);
+
     auto* layout = new QVBoxLayout(tsOperaCache);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(lblCacheFolderState);
-    layout->addWidget(lvCachedFiles);
+    layout->addWidget(lblScanProgress);
+    layout->addWidget(pnlList);
     layout->addWidget(pnlFirstRun);
+
+    connect(btnThumbnails, &QToolButton::clicked, this, [this] { SetThumbnailView(true); });
+    connect(btnDetails, &QToolButton::clicked, this, [this] { SetThumbnailView(false); });
+    connect(edFilter, &QLineEdit::textChanged, this, &TfrmMediaBrowser::FilterChanged);
+    edFilter->installEventFilter(this);
+    const auto shortcut = [this](const char* keys, auto action) {
+        auto* made = new QShortcut(QKeySequence(QString::fromLatin1(keys)), this);
+        made->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(made, &QShortcut::activated, this, action);
+    };
+    shortcut("Ctrl+1", [this] { SetThumbnailView(true); });
+    shortcut("Ctrl+2", [this] { SetThumbnailView(false); });
+    shortcut("Ctrl+F", [this] {
+        pcSource->setCurrentWidget(tsOperaCache);
+        edFilter->setFocus(Qt::ShortcutFocusReason);
+        edFilter->selectAll();
+    });
 
     connect(header, &QHeaderView::sectionClicked, this,
             &TfrmMediaBrowser::lvCachedFilesColumnClick);
@@ -156,8 +256,60 @@ void TfrmMediaBrowser::BuildCachePage() {
     // draws it as the chosen one: it is chosen, for Enter and the Play button alike.
     connect(lvCachedFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TfrmMediaBrowser::SelectCurrentRow);
-    lvCachedFiles->installEventFilter(this);
-    lvCachedFiles->viewport()->installEventFilter(this);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(lvCachedFiles),
+                                    static_cast<QAbstractItemView*>(lvThumbnails)}) {
+        view->installEventFilter(this);
+        view->viewport()->installEventFilter(this);
+    }
+}
+
+QAbstractItemView* TfrmMediaBrowser::CurrentView() const {
+    return lvThumbnails->isHidden() ? static_cast<QAbstractItemView*>(lvCachedFiles)
+                                    : static_cast<QAbstractItemView*>(lvThumbnails);
+}
+
+bool TfrmMediaBrowser::ThumbnailView() const {
+    return !lvThumbnails->isHidden();
+}
+
+void TfrmMediaBrowser::SetThumbnailView(bool thumbnails) {
+    btnThumbnails->setChecked(thumbnails);
+    btnDetails->setChecked(!thumbnails);
+    QAbstractItemView* from = CurrentView();
+    QAbstractItemView* to = thumbnails ? static_cast<QAbstractItemView*>(lvThumbnails)
+                                       : static_cast<QAbstractItemView*>(lvCachedFiles);
+    if (from == to) {
+        return;
+    }
+    const bool focused = from->hasFocus();
+    to->show();
+    from->hide();
+    if (focused) {
+        to->setFocus();
+    }
+    const QModelIndex current = to->selectionModel()->currentIndex();
+    if (current.isValid()) {
+        to->scrollTo(current);
+    }
+    facts->Restart();  // the rows now in view first
+}
+
+bool TfrmMediaBrowser::ClearFilter() {
+    if (!edFilter->hasFocus() || edFilter->text().isEmpty()) {
+        return false;
+    }
+    edFilter->clear();
+    return true;
+}
+
+void TfrmMediaBrowser::FilterChanged(const QString& text) {
+    // A row the filter hides is still the one to come back to when it shows it again.
+    if (SelectedRow() >= 0) {
+        RememberSelection();
+    }
+    lvCachedFilesModel->SetFilter(text);
+    Reselect();
+    facts->Restart();
 }
 
 void TfrmMediaBrowser::BuildOtherPage() {
@@ -205,9 +357,12 @@ void TfrmMediaBrowser::BuildPopupMenu() {
             &TfrmMediaBrowser::miRescanCacheDirectoryClick);
     connect(miGoToFile, &QAction::triggered, this, &TfrmMediaBrowser::miGoToFileClick);
     connect(miCopyFile, &QAction::triggered, this, &TfrmMediaBrowser::miCopyFileClick);
-    connect(lvCachedFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        PopupMenu->popup(lvCachedFiles->viewport()->mapToGlobal(pos));
-    });
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(lvCachedFiles),
+                                    static_cast<QAbstractItemView*>(lvThumbnails)}) {
+        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
+            PopupMenu->popup(view->viewport()->mapToGlobal(pos));
+        });
+    }
 }
 
 void TfrmMediaBrowser::InstallDefaultDialogs() {
@@ -242,12 +397,43 @@ void TfrmMediaBrowser::SetCacheOptions(const std::string& cacheDir, std::int32_t
 }
 
 void TfrmMediaBrowser::Rescan() {
-    RememberSelection();
-    scanner.Rescan();
-    facts->DropGone();
-    RefreshList();
+    scans->Start({scanner.cacheDir, scanner.minimalFileSize, scanner.useOnlyGxxxx, scanner.order});
+    scanClock.start();
+    tmrScanProgress->start();
     lblPlaybackError->SetNotice(QString());
     ShowCacheFolderState();
+}
+
+bool TfrmMediaBrowser::ScanPending() const {
+    return scans->Busy();
+}
+
+void TfrmMediaBrowser::TakeScan() {
+    CacheScanner::Listing listing;
+    SortOrder order;
+    if (!scans->Take(listing, order)) {
+        return;  // overtaken by a newer request
+    }
+    tmrScanProgress->stop();
+    lblScanProgress->SetNotice(QString());
+    RememberSelection();
+    scanner.Adopt(std::move(listing));
+    // The user may have sorted anew meanwhile; the media facts are known only here.
+    if (order.sortColumn != scanner.order.sortColumn ||
+        order.sortAscending != scanner.order.sortAscending ||
+        scanner.order.sortColumn == kColumnLength || scanner.order.sortColumn == kColumnPicture) {
+        scanner.SortEntries();
+    }
+    facts->DropGone();
+    RefreshList();
+}
+
+void TfrmMediaBrowser::ShowScanProgress() {
+    if (scanClock.elapsed() < 500) {
+        return;
+    }
+    lblScanProgress->SetNotice(
+        QStringLiteral("Scanning the cache: %L1 files looked at").arg(scans->FilesLookedAt()));
 }
 
 void TfrmMediaBrowser::ShowCacheFolderState() {
@@ -257,8 +443,8 @@ void TfrmMediaBrowser::ShowCacheFolderState() {
         pnlFirstRun->SetCaches(findCaches ? findCaches() : std::vector<cache::FoundCache>());
     }
     // Hidden before the other shows, so that the focus never passes through the list.
-    (unset ? static_cast<QWidget*>(lvCachedFiles) : pnlFirstRun)->hide();
-    (unset ? static_cast<QWidget*>(pnlFirstRun) : lvCachedFiles)->show();
+    (unset ? pnlList : static_cast<QWidget*>(pnlFirstRun))->hide();
+    (unset ? static_cast<QWidget*>(pnlFirstRun) : pnlList)->show();
 
     QString state;
     const QString shown = QString::fromLocal8Bit(dir.data(), static_cast<qsizetype>(dir.size()));
@@ -287,18 +473,33 @@ void TfrmMediaBrowser::ShowPlaybackError(const std::string& line) {
 }
 
 void TfrmMediaBrowser::RefreshList() {
+    // The rows move under a list that stays where it was, unless the chosen one is then
+    // out of sight.
+    QAbstractItemView* view = CurrentView();
+    QScrollBar* bar = view->verticalScrollBar();
+    const int scrolled = bar->value();
     lvCachedFilesModel->Reload();
+    view->doItemsLayout();  // the range the old position is kept in
+    bar->setValue(scrolled);
     facts->Restart();
+    Reselect();
+}
+
+void TfrmMediaBrowser::Reselect() {
     if (selectedFileName.empty()) {
         return;
     }
     const auto& entries = scanner.entries;
     for (std::size_t i = 0; i < entries.size() && i < static_cast<std::size_t>(INT_MAX); ++i) {
         if (entries[i].fileName == selectedFileName) {
-            const QModelIndex index = lvCachedFilesModel->index(static_cast<int>(i), 0);
+            const int row = lvCachedFilesModel->RowOf(i);
+            if (row < 0) {
+                return;  // filtered out
+            }
+            const QModelIndex index = lvCachedFilesModel->index(row, 0);
             lvCachedFiles->selectionModel()->setCurrentIndex(
                 index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            lvCachedFiles->scrollTo(index);
+            CurrentView()->scrollTo(index);
             return;
         }
     }
@@ -314,7 +515,7 @@ void TfrmMediaBrowser::FocusFileControl() {
     } else if (!pnlFirstRun->isHidden() && !pnlFirstRun->buttons.empty()) {
         pnlFirstRun->buttons.front()->setFocus();
     } else {
-        lvCachedFiles->setFocus();
+        CurrentView()->setFocus();
     }
 }
 
@@ -353,18 +554,19 @@ void TfrmMediaBrowser::SetOtherFile(const std::string& path, bool activate) {
 }
 
 bool TfrmMediaBrowser::SelectNeighbour(int step) {
-    const int row = SelectedRow();
-    if (pcSource->currentWidget() == tsOther || row < 0) {
+    const QModelIndexList rows = lvCachedFiles->selectionModel()->selectedRows();
+    if (pcSource->currentWidget() == tsOther || rows.isEmpty()) {
         return false;
     }
-    const long next = static_cast<long>(row) + step;
-    if (next < 0 || static_cast<std::size_t>(next) >= scanner.entries.size()) {
+    // In the order the list shows, the filter's rows only.
+    const long next = static_cast<long>(rows.constFirst().row()) + step;
+    if (next < 0 || next >= lvCachedFilesModel->rowCount()) {
         return false;
     }
     const QModelIndex index = lvCachedFilesModel->index(static_cast<int>(next), 0);
     lvCachedFiles->selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    lvCachedFiles->scrollTo(index);
+    CurrentView()->scrollTo(index);
     return true;
 }
 
@@ -374,11 +576,13 @@ int TfrmMediaBrowser::SelectedRow() const {
         return -1;
     }
     const int row = rows.constFirst().row();
-    return row >= 0 && static_cast<std::size_t>(row) < scanner.entries.size() ? row : -1;
+    return row >= 0 && row < lvCachedFilesModel->rowCount()
+               ? static_cast<int>(lvCachedFilesModel->EntryIndex(row))
+               : -1;
 }
 
 void TfrmMediaBrowser::SelectCurrentRow() {
-    const QModelIndex current = lvCachedFiles->currentIndex();
+    const QModelIndex current = lvCachedFiles->selectionModel()->currentIndex();
     QItemSelectionModel* selection = lvCachedFiles->selectionModel();
     if (current.isValid() && !selection->isRowSelected(current.row(), current.parent())) {
         selection->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -490,19 +694,35 @@ void TfrmMediaBrowser::FirePlay() {
 }
 
 bool TfrmMediaBrowser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edFilter && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down) {
+        // On to the first row the filter left, ready for Enter.
+        QAbstractItemView* view = CurrentView();
+        if (lvCachedFilesModel->rowCount() > 0) {
+            const QModelIndex first = lvCachedFilesModel->index(0, 0);
+            view->selectionModel()->setCurrentIndex(
+                first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            view->scrollTo(first);
+        }
+        view->setFocus(Qt::TabFocusReason);
+        return true;
+    }
+    const bool view = watched == lvCachedFiles || watched == lvThumbnails;
+    const bool viewport =
+        watched == lvCachedFiles->viewport() || watched == lvThumbnails->viewport();
     // Both gestures are only observed: the list still gets the key and the click.
-    if (watched == lvCachedFiles && event->type() == QEvent::KeyPress) {
+    if (view && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             FirePlay();
         } else if (key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_Up ||
-                   key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+                   key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown ||
+                   key == Qt::Key_Left || key == Qt::Key_Right) {
             // The view moves only when the key lands on another row; one that lands on the
             // current row (Home on the first) chooses it all the same.
             SelectCurrentRow();
         }
-    } else if (watched == lvCachedFiles->viewport() &&
-               event->type() == QEvent::MouseButtonDblClick &&
+    } else if (viewport && event->type() == QEvent::MouseButtonDblClick &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         FirePlay();  // not a right double click on the way to the context menu
     }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "browser/BackgroundScan.h"
 #include "browser/CacheScanner.h"
 #include "cache/CacheDiscovery.h"
 
@@ -14,12 +17,16 @@ class CachedFilesModel;
 class FirstRunPage;
 class NoticeLine;
 class FactsFiller;
+class QAbstractItemView;
 class QAction;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QMenu;
 class QPushButton;
 class QTabWidget;
+class QTimer;
+class QToolButton;
 class QTreeView;
 
 // The panel where the user picks what to play: the files found in the browser's cache,
@@ -46,7 +53,10 @@ class TfrmMediaBrowser : public QWidget {
 
     void SetCacheOptions(const std::string& cacheDir, std::int32_t minimalFileSizeKB,
                          bool useOnlyGxxxx);
+    // Starts a scan on a worker; the list keeps its rows until the new ones are ready.
     void Rescan();
+    // True from a rescan until the list has taken its result.
+    bool ScanPending() const;
     void RefreshList();
     void FocusFileControl();
     std::string GetSelectedFile() const;
@@ -59,6 +69,13 @@ class TfrmMediaBrowser : public QWidget {
     bool SelectNeighbour(int step);
     // Media facts are read in the background while nothing plays.
     void PauseFacts(bool paused);
+
+    // The thumbnail grid in the details list's place, or back; both show the same rows
+    // with the same selection.
+    void SetThumbnailView(bool thumbnails);
+    bool ThumbnailView() const;
+    // Empties the filter field when it has the focus and holds text; false otherwise.
+    bool ClearFilter();
 
     // Fired by a double click or Enter in the list, with or without a selected row.
     std::function<void()> OnPlay;
@@ -84,7 +101,12 @@ class TfrmMediaBrowser : public QWidget {
 
     QTabWidget* pcSource;
     QWidget* tsOperaCache;
+    // Over the list: the filter and the two views' buttons.
+    QLineEdit* edFilter;
+    QToolButton* btnThumbnails;
+    QToolButton* btnDetails;
     QTreeView* lvCachedFiles;
+    QListView* lvThumbnails;
     CachedFilesModel* lvCachedFilesModel;
     // In the list's place while no cache folder is set.
     FirstRunPage* pnlFirstRun;
@@ -92,6 +114,8 @@ class TfrmMediaBrowser : public QWidget {
     NoticeLine* lblCacheFolderState;
     // Above both pages: why the last playback failed.
     NoticeLine* lblPlaybackError;
+    // Above the list while a long scan runs: how far it got.
+    NoticeLine* lblScanProgress;
     FactsFiller* facts;
     QWidget* tsOther;
     QLabel* lblFile;
@@ -112,10 +136,23 @@ class TfrmMediaBrowser : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    std::unique_ptr<BackgroundScan> scans;
+    QTimer* tmrScanProgress;
+    QElapsedTimer scanClock;
+    // Takes the listing the worker finished.
+    Q_INVOKABLE void TakeScan();
+    void ShowScanProgress();
+
     // The path SetOtherFile was given, byte for byte, and the text it showed for it.
     std::string otherFileBytes;
     QString otherFileShown;
 
+    // Holds the filter row and the two views; the first-run page takes its place.
+    QWidget* pnlList;
+    QAbstractItemView* CurrentView() const;
+    // Selects the remembered entry again where it is listed.
+    void Reselect();
+    void FilterChanged(const QString& text);
     // Index into scanner.entries of the selected row, or -1.
     int SelectedRow() const;
     // Selects the list's current row where it is not.

@@ -57,12 +57,18 @@ struct ListedFile {
 // tells its identity: looking it up first would only cost more.
 template <typename Wanted, typename LookUp>
 std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted,
-                                  const LookUp& lookUp) {
+                                  const LookUp& lookUp, ScanControl* control) {
     platform::DirectoryListing listing(dir);
     listing.SkipFileDetails();
     std::vector<ListedFile> files;
     platform::DirectoryEntry entry;
     while (listing.Next(entry)) {
+        if (control) {
+            if (control->stop.load(std::memory_order_relaxed)) {
+                return {};
+            }
+            control->looked.fetch_add(1, std::memory_order_relaxed);
+        }
         const std::string_view name(entry.name, entry.nameLength);
         if (entry.kind == platform::EntryKind::File && wanted(name)) {
             const bool look = lookUp(name);
@@ -108,7 +114,8 @@ void CacheScanner::ScanChromium(const std::string& dir) {
             std::string entry = Join(dir, name);
             entry.back() = '0';
             return remembered.count(entry) > 0;
-        });
+        },
+        control);
     std::unordered_map<std::string, platform::FileIdentity> pieces;
     for (ListedFile& file : files) {
         if (file.present && EndsWith(file.name, "_s")) {
@@ -135,7 +142,7 @@ void CacheScanner::ScanChromium(const std::string& dir) {
 void CacheScanner::ScanFirefox(const std::string& dir) {
     const std::vector<ListedFile> files = ListFiles(
         dir, [](std::string_view) { return true; },
-        [&](std::string_view name) { return remembered.count(Join(dir, name)) > 0; });
+        [&](std::string_view name) { return remembered.count(Join(dir, name)) > 0; }, control);
     std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (file.present) {
@@ -170,13 +177,18 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
         for (std::size_t first = next.fetch_add(kChunk); first < toRead.size();
              first = next.fetch_add(kChunk)) {
             const std::size_t last = std::min(toRead.size(), first + kChunk);
+            if (Stopped()) {
+                return;  // what is left unread is read by the next scan
+            }
             for (std::size_t i = first; i < last; ++i) {
                 ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second);
             }
         }
     };
     scan::RunShared(toRead.size() > 2 * kChunk ? scan::kThreads : 1, work);
-    ListModernEntries(seen);
+    if (!Stopped()) {
+        ListModernEntries(seen);
+    }
     remembered = std::move(seen);
 }
 

@@ -47,6 +47,7 @@ bool Settings::Read(const std::string& path) {
     maximized = ini.ReadBool(kMainSection, "Maximized", false);
     alwaysOnTop = ini.ReadBool(kMainSection, "AlwaysOnTop", true);
     exitFullScreenOnStop = ini.ReadBool(kMainSection, "ExitFullScreenOnStop", false);
+    browserThumbnails = ini.ReadBool(kMainSection, "BrowserThumbnails", false);
     logToFile = ini.ReadBool(kLoggingSection, "LogToFile", false);
     // Stored through the signed reader: the same 32 bits that WriteInteger wrote.
     maxUiLogLines =
@@ -72,6 +73,7 @@ bool Settings::Write(const std::string& path) const {
         {kMainSection, "Maximized", boolean(maximized)},
         {kMainSection, "AlwaysOnTop", boolean(alwaysOnTop)},
         {kMainSection, "ExitFullScreenOnStop", boolean(exitFullScreenOnStop)},
+        {kMainSection, "BrowserThumbnails", boolean(browserThumbnails)},
         {kLoggingSection, "LogToFile", boolean(logToFile)},
         {kLoggingSection, "MaxUiLogLines", integer(static_cast<std::int32_t>(maxUiLogLines))},
         {kMplayerSection, "Instance", Mplayer.instance},

@@ -15,6 +15,8 @@ struct Settings {
     bool exitFullScreenOnStop = false;
     bool logToFile = false;
     std::uint32_t maxUiLogLines = 1000;
+    // The cache list shows thumbnails rather than details.
+    bool browserThumbnails = false;
 
     struct _Mplayer {
         std::string instance;

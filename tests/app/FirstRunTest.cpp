@@ -173,6 +173,7 @@ TEST_F(FirstRunTest, TheCachesFoundAreOfferedAndAClickMakesOneTheCacheFolder) {
     EXPECT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->lvCachedFiles->isVisible(); }));
     EXPECT_FALSE(Page()->isVisible());
     // Its files are listed at once.
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }, 30000));
     ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 1u);
 
     // Written at close, like a folder set in the settings dialog.

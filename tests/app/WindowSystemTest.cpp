@@ -4,12 +4,20 @@
 // and clicks go through the window system.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +39,7 @@
 #include "app/ScreenSizeProvider.h"
 #include "app/SeekBar.h"
 #include "app/VideoSurface.h"
+#include "browser/FactsFiller.h"
 #include "browser/FormMediaBrowser.h"
 #include "browser/NoticeLine.h"
 #include "platform/Thread.h"
@@ -477,3 +486,162 @@ TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
 }
 
 }  // namespace
+
+namespace {
+
+bool PlayingFile(const std::string& file) {
+    return frmMain->playState == psPlaying && mplayer.Arguments().back() == file;
+}
+
+void StopPlaying() {
+    frmMain->btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([] { return platform::LiveThreadCount() == 0; }));
+}
+
+}  // namespace
+
+// Ctrl+1 puts thumbnails in the list's place: the pictures of the clips, as the screen
+// shows them. Right moves to the next one and Enter plays it; Ctrl+2 brings back the
+// details list with that row chosen.
+TEST_F(WindowSystemTest, CtrlOneShowsPicturesAndEnterPlaysTheChosenOne) {
+    const std::string ffmpeg = QStandardPaths::findExecutable("ffmpeg").toStdString();
+    if (ffmpeg.empty()) {
+        GTEST_SKIP() << "needs ffmpeg";
+    }
+    ::setenv("XDG_CACHE_HOME", (dir / "home-cache").c_str(), 1);  // thumbnails go there
+    for (const char* name : {"a.avi", "b.avi"}) {
+        ASSERT_TRUE(MakeClip(ffmpeg, cache + "/g_0001/" + name, 1,
+                             {"-c:v", "mpeg4", "-c:a", "libmp3lame", "-f", "avi"}));
+    }
+    Start();
+    TakeKeyboard();
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->facts->Done(); }, 20000));
+    Xdo({"key", "ctrl+1"});
+    QListView* grid = frmMediaBrowser->lvThumbnails;
+    ASSERT_TRUE(QTest::qWaitFor([grid] { return grid->isVisible(); }));
+    EXPECT_FALSE(frmMediaBrowser->lvCachedFiles->isVisible());
+    QTest::qWait(300);
+
+    // What the X server shows there: a test pattern has far more colours than a list.
+    const QRect area(grid->viewport()->mapToGlobal(QPoint(0, 0)), grid->viewport()->size());
+    const QImage shot = QGuiApplication::primaryScreen()
+                            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                            .toImage();
+    shot.save(QString::fromStdString(dir / "thumbnails.png"));
+    QSet<QRgb> colours;
+    for (int row = 0; row < shot.height(); row += 2) {
+        for (int column = 0; column < shot.width(); column += 2) {
+            colours.insert(shot.pixel(column, row));
+        }
+    }
+    EXPECT_GT(colours.size(), 200) << "no pictures on the screen";
+
+    Xdo({"key", "Right", "Return"});
+    const std::string second = frmMediaBrowser->scanner.entries.at(1).fileName;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PlayingFile(second); }))
+        << "the second picture's file did not play";
+    StopPlaying();
+    Xdo({"key", "ctrl+2"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->lvCachedFiles->isVisible(); }));
+    EXPECT_EQ(frmMediaBrowser->GetSelectedFile(), second);
+    // The view chosen last is the one the settings file keeps.
+    Xdo({"key", "ctrl+1"});
+    ASSERT_TRUE(QTest::qWaitFor([grid] { return grid->isVisible(); }));
+    frmMain->close();
+    EXPECT_NE(ReadFile(ini).find("BrowserThumbnails=1"), std::string::npos);
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
+// Ctrl+F, a word typed in any case, Down and Enter play the row the filter kept. The
+// filter outlives the rescan at the stop; Esc empties it, and a second Esc closes.
+TEST_F(WindowSystemTest, CtrlFAWordDownAndEnterPlayTheRowItKept) {
+    CacheScript("cat.flv");
+    const std::string dog = CacheScript("dog.flv");
+    CacheScript("bird.flv");
+    Start();
+    TakeKeyboard();
+    Xdo({"key", "ctrl+f"});
+    Xdo({"type", "--delay", "30", "DoG"});
+    Xdo({"key", "Down", "Return"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PlayingFile(dog); })) << "dog.flv did not play";
+    StopPlaying();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }));
+    // The stand-in player's records beside dog.flv are listed too.
+    const auto rows = [] { return frmMediaBrowser->lvCachedFiles->model()->rowCount(); };
+    const auto& entries = frmMediaBrowser->scanner.entries;
+    const auto dogs = std::count_if(entries.begin(), entries.end(), [](const auto& entry) {
+        return entry.fileName.find("dog") != std::string::npos;
+    });
+    EXPECT_EQ(rows(), dogs);
+    EXPECT_LT(rows(), static_cast<int>(entries.size()));
+    EXPECT_EQ(frmMediaBrowser->GetSelectedFile(), dog);
+
+    Xdo({"key", "ctrl+f", "Escape"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->edFilter->text().isEmpty(); }));
+    EXPECT_EQ(rows(), static_cast<int>(entries.size()));
+    EXPECT_TRUE(frmMain->isVisible());
+    Xdo({"key", "Escape"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMain->isVisible(); })) << "the window stayed";
+}
+
+// A rescan of a cache of 200,000 files, asked for from the list's menu: the window
+// answers the window manager's pings all the while, each within 200 ms.
+TEST_F(WindowSystemTest, TheWindowAnswersPingsWhileALargeCacheIsRescanned) {
+    constexpr int kFolders = 200, kFiles = 1000;
+    // In memory where the system has it: a disk takes long to make so many files.
+    std::string shm = "/dev/shm/reelvault-test-XXXXXX";
+    if (std::filesystem::is_directory("/dev/shm") && ::mkdtemp(shm.data()) != nullptr) {
+        cache = shm;
+    }
+    struct Remove {
+        std::string path;
+        ~Remove() { std::filesystem::remove_all(path); }
+    } remove{cache};
+    for (int folder = 0; folder < kFolders; ++folder) {
+        const std::string path = cache + "/g_" + std::to_string(1000 + folder);
+        std::filesystem::create_directories(path);
+        for (int file = 0; file < kFiles; ++file) {
+            const int made =
+                ::open((path + "/" + std::to_string(file)).c_str(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(made, 0);
+            ::close(made);
+        }
+    }
+    Start();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }, 60000));
+    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    Xdo(At(list->viewport()->mapToGlobal(list->viewport()->rect().center())));
+    Xdo({"click", "3"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->PopupMenu->isVisible(); }));
+
+    // Pings go out one after the other from before the rescan is asked for until after
+    // it is over; a frozen window would answer the one under way late.
+    const auto window = static_cast<std::uintptr_t>(frmMain->winId());
+    unsigned long stamp = 0;
+    int duringScan = 0;
+    qint64 worst = 0;
+    QElapsedTimer sent;
+    QTimer pinger;
+    pinger.setInterval(10);
+    QObject::connect(&pinger, &QTimer::timeout, [&] {
+        if (stamp > 0 && !x.PingAnswered(stamp)) {
+            worst = std::max(worst, sent.elapsed());
+            return;
+        }
+        worst = std::max(worst, stamp > 0 ? sent.elapsed() : 0);
+        duringScan += frmMediaBrowser->ScanPending() ? 1 : 0;
+        x.SendPing(window, ++stamp);
+        sent.start();
+    });
+    pinger.start();
+    QTest::qWait(100);
+    Xdo({"key", "Down", "Return"});
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->PopupMenu->isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }, 30000));
+    const unsigned long last = stamp;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stamp > last + 2; }, 5000));
+    pinger.stop();
+    EXPECT_GT(duringScan, 0) << "no ping while the rescan ran";
+    EXPECT_LT(worst, 200) << duringScan << " pings during the scan";
+    EXPECT_EQ(frmMediaBrowser->scanner.entries.size(), std::size_t{kFolders * kFiles});
+}

@@ -103,3 +103,36 @@ std::uint64_t XView::Picture(std::uintptr_t window, const QRect& area) {
     XDestroyImage(image);
     return hash;
 }
+
+void XView::SendPing(std::uintptr_t window, unsigned long stamp) {
+    Display* x = As(display);
+    if (!watchingRoot) {
+        // The answer is sent to the root window for whoever watches it (toolkits differ
+        // in the mask they send it with).
+        XSelectInput(x, DefaultRootWindow(x), StructureNotifyMask | SubstructureNotifyMask);
+        watchingRoot = true;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = static_cast<Window>(window);
+    event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "_NET_WM_PING", False));
+    event.xclient.data.l[1] = static_cast<long>(stamp);
+    event.xclient.data.l[2] = static_cast<long>(window);
+    XSendEvent(x, static_cast<Window>(window), False, NoEventMask, &event);
+    XFlush(x);
+}
+
+bool XView::PingAnswered(unsigned long stamp) {
+    Display* x = As(display);
+    const Atom ping = XInternAtom(x, "_NET_WM_PING", False);
+    while (XPending(x) > 0) {
+        XEvent event;
+        XNextEvent(x, &event);
+        if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == ping) {
+            lastAnswer = std::max(lastAnswer, static_cast<unsigned long>(event.xclient.data.l[1]));
+        }
+    }
+    return lastAnswer >= stamp;
+}

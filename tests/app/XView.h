@@ -22,6 +22,13 @@ class XView {
     // A hash of what the screen shows of `window` in `area` (window coordinates).
     std::uint64_t Picture(std::uintptr_t window, const QRect& area);
 
+    // Sends the window manager's _NET_WM_PING, numbered `stamp`, to `window`.
+    void SendPing(std::uintptr_t window, unsigned long stamp);
+    // True once the answer to ping `stamp` has come back to the root window.
+    bool PingAnswered(unsigned long stamp);
+
   private:
     void* display;
+    bool watchingRoot = false;
+    unsigned long lastAnswer = 0;
 };

@@ -1,16 +1,20 @@
 #include "browser/CacheScanner.h"
 
+#include "browser/BackgroundScan.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <limits>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -334,3 +338,40 @@ TEST(CacheScanner, PathLimitCountsTheSeparatorAndTheZeroWithoutWrapping) {
 }
 
 }  // namespace
+
+// A scan on the worker: a second request overtakes the first, and only its listing is
+// handed over, whole, once; a scan told to stop lists nothing.
+TEST(BackgroundScanTest, OnlyTheLastRequestsListingIsHandedOver) {
+    TempDir first, second;
+    for (const char* name : {"g_0001/a", "g_0001/b", "g_0002/c"}) {
+        MakeFile(first.path(), name);
+    }
+    MakeFile(second.path(), "g_0001/d");
+    std::atomic<int> finished{0};
+    BackgroundScan scans([&finished] { ++finished; });
+    scans.Start({first.path(), 0, true, {}});
+    SortOrder bySize;
+    bySize.sortColumn = kColumnSize;
+    scans.Start({second.path(), 0, true, bySize});
+    EXPECT_TRUE(scans.Busy());
+    CacheScanner::Listing listing;
+    SortOrder order;
+    for (int tries = 0; tries < 1000 && !scans.Take(listing, order); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    CacheScanner shown;
+    shown.Adopt(std::move(listing));
+    EXPECT_EQ(Found(shown, second.path()), (std::set<std::string>{"g_0001/d"}));
+    EXPECT_EQ(order.sortColumn, kColumnSize);
+    EXPECT_GE(finished.load(), 1);
+    EXPECT_FALSE(scans.Busy());
+    EXPECT_FALSE(scans.Take(listing, order));
+
+    ScanControl control;
+    control.stop = true;
+    CacheScanner stopped;
+    stopped.control = &control;
+    stopped.SetOptions(first.path(), 0, true);
+    stopped.Rescan();
+    EXPECT_TRUE(stopped.entries.empty());
+}

@@ -1,4 +1,5 @@
 #include "browser/FormMediaBrowser.h"
+#include "browser/ScanWait.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ class MediaBrowserTest : public ::testing::Test {
         MakeFile(cache / "g_0001/a", 4096, 30);
         MakeFile(cache / "g_0001/c", 1024, 10);
         panel.SetCacheOptions(cache.path(), 0, true);
+        EXPECT_TRUE(browsertest::WaitForScan(panel));
     }
 
     std::vector<std::string> Order() const {
@@ -112,6 +114,7 @@ TEST_F(MediaBrowserTest, ColumnClicksFromTheStart) {
     // The chosen order outlives a rescan.
     ClickHeader(1);
     panel.Rescan();
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     EXPECT_EQ(Order(), (std::vector<std::string>{"/g_0001/a", "/g_0001/b", "/g_0001/c"}));
 }
 
@@ -129,6 +132,7 @@ TEST_F(MediaBrowserTest, SelectionFollowsTheFileAcrossResortsAndRescans) {
     SelectRow(0);                          // c, the newest
     MakeFile(cache / "g_0001/d", 100, 0);  // newer still: c moves down
     panel.Rescan();
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     EXPECT_EQ(Order()[0], "/g_0001/d");
     EXPECT_EQ(SelectedRow(), 1);
     EXPECT_EQ(panel.lvCachedFiles->currentIndex().row(), 1);
@@ -136,12 +140,14 @@ TEST_F(MediaBrowserTest, SelectionFollowsTheFileAcrossResortsAndRescans) {
 
     std::filesystem::remove(cache / "g_0001/c");
     panel.Rescan();
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     EXPECT_EQ(SelectedRow(), -1);
     EXPECT_EQ(panel.GetSelectedFile(), "");
 
     // Shrinking below the minimal size drops it from the list and from the selection.
     SelectRow(0);                                  // d
     panel.SetCacheOptions(cache.path(), 1, true);  // 1 kB: d (100 bytes) is gone
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     EXPECT_EQ(Order().size(), 2u);
     EXPECT_EQ(SelectedRow(), -1);
 }
@@ -151,6 +157,7 @@ TEST_F(MediaBrowserTest, ReselectedRowIsScrolledIntoView) {
         MakeFile(cache / ("g_0001/f" + std::to_string(1000 + i)), 1000 + i, i);
     }
     panel.SetCacheOptions(cache.path(), 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     SelectRow(0);                       // newest: f1000, the smallest
     panel.lvCachedFilesColumnClick(1);  // largest first: f1000 goes to the end
     ASSERT_EQ(SelectedRow(), 299);
@@ -193,6 +200,7 @@ TEST_F(MediaBrowserTest, EnterAndDoubleClickAskToPlayWithOrWithoutSelection) {
 TEST_F(MediaBrowserTest, SelectedFileOnBothPages) {
     const std::string odd = MakeFile(cache / "g_0001/\xff\xfe name", 10);
     panel.SetCacheOptions(cache.path() + "/", 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     SelectRow(0);
     EXPECT_EQ(panel.GetSelectedFile(), odd) << "the exact bytes of the path";
     EXPECT_EQ(panel.lvCachedFilesModel->index(0, 0).data().toString(),

@@ -13,6 +13,7 @@
 #include "browser/CachedFilesModel.h"
 #include "browser/FactsFiller.h"
 #include "browser/FormMediaBrowser.h"
+#include "browser/ScanWait.h"
 #include "media/MediaFacts.h"
 #include "support/MediaClips.h"
 #include "support/TempDir.h"
@@ -80,6 +81,7 @@ class MediaColumnsTest : public ::testing::Test {
 
 TEST_F(MediaColumnsTest, RowsComeFirstThenTheFactsWhichSortByAClick) {
     panel->SetCacheOptions(cache.path(), 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(*panel));
     // The rows are there before the event loop has run once, the facts not yet.
     ASSERT_EQ(panel->lvCachedFiles->model()->rowCount(), 5);
     EXPECT_EQ(Column(CachedFilesModel::kLengthColumn), std::vector<std::string>(5, ""));
@@ -110,6 +112,7 @@ TEST_F(MediaColumnsTest, RowsComeFirstThenTheFactsWhichSortByAClick) {
     // so it sorts last, and gets its own (the order stays until the next click).
     std::filesystem::copy_file(ClipFolder() / "faststart.mp4", cache / "g_0001/again.mp4");
     panel->Rescan();
+    EXPECT_TRUE(browsertest::WaitForScan(*panel));
     EXPECT_EQ(Column(CachedFilesModel::kPictureColumn),
               (std::vector<std::string>{"320x240 H.264", "320x180 VP8", "176x144 FLV1",
                                         "audio only", dash, ""}));
@@ -120,6 +123,7 @@ TEST_F(MediaColumnsTest, RowsComeFirstThenTheFactsWhichSortByAClick) {
 
 TEST_F(MediaColumnsTest, TheTooltipOfARowShowsItsThumbnail) {
     panel->SetCacheOptions(cache.path(), 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(*panel));
     ASSERT_TRUE(WaitUntilFilled());
     ClickHeader(CachedFilesModel::kPictureColumn);  // the MP4 on top
     QTreeView* list = panel->lvCachedFiles;
@@ -140,6 +144,7 @@ TEST_F(MediaColumnsTest, TheTooltipOfARowShowsItsThumbnail) {
 TEST_F(MediaColumnsTest, NothingIsReadWhileAFilePlays) {
     panel->PauseFacts(true);
     panel->SetCacheOptions(cache.path(), 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(*panel));
     QTest::qWait(500);
     EXPECT_EQ(Column(CachedFilesModel::kLengthColumn), std::vector<std::string>(5, ""));
     panel->PauseFacts(false);

@@ -9,6 +9,7 @@
 
 #include "browser/CachedFilesModel.h"
 #include "browser/FormMediaBrowser.h"
+#include "browser/ScanWait.h"
 #include "support/CacheWriters.h"
 
 using namespace testsupport;
@@ -47,6 +48,7 @@ class ModernPanelTest : public ::testing::Test {
         panel.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
         panel.SetCacheOptions(dir.path(), 0, true);
+        EXPECT_TRUE(browsertest::WaitForScan(panel));
         ASSERT_EQ(panel.scanner.entries.size(), 2u);
     }
 

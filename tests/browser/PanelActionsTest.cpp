@@ -18,6 +18,7 @@
 #include "browser/CachedFilesModel.h"
 #include "browser/FileManager.h"
 #include "browser/FormMediaBrowser.h"
+#include "browser/ScanWait.h"
 #include "support/SlowDisk.h"
 
 // Stands in for the desktop's file manager on the test's private session bus.
@@ -65,6 +66,7 @@ class PanelActionsTest : public ::testing::Test {
     // Lists `path` alone and selects it.
     void ListAndSelect(const std::string& path) {
         panel.SetCacheOptions(std::filesystem::path(path).parent_path().string(), 0, false);
+        EXPECT_TRUE(browsertest::WaitForScan(panel));
         ASSERT_EQ(panel.scanner.entries.size(), 1u);
         panel.lvCachedFiles->setCurrentIndex(panel.lvCachedFilesModel->index(0, 0));
         ASSERT_EQ(panel.GetSelectedFile(), path);
@@ -104,6 +106,7 @@ TEST(LocalFileUrl, PercentEncodesEveryByteOutsideTheUnreservedSet) {
 
 TEST_F(PanelActionsTest, CopyNeedsASelectionAndAnAnswer) {
     panel.SetCacheOptions(cache.path(), 0, false);
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     panel.miCopyFile->trigger();
     EXPECT_EQ(targetsAsked, 0);
 
@@ -288,6 +291,7 @@ TEST_F(PanelActionsTest, GoToFileOpensTheFolderWhenNoFileManagerAnswers) {
     FakeXdgOpen opener;
     const std::string file = MakeFile(cache / "g_0001/-x \xff", 10);
     panel.SetCacheOptions(cache.path(), 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     panel.miGoToFile->trigger();  // no selection: nothing happens
     QTest::qWait(300);
     EXPECT_FALSE(opener.Called());
@@ -313,6 +317,7 @@ TEST_F(PanelActionsTest, GoToFileAsksTheFileManagerOverDBus) {
 
     const std::string file = MakeFile(cache / "g_0001/video 1\xff", 10);
     panel.SetCacheOptions(cache.path(), 0, true);
+    EXPECT_TRUE(browsertest::WaitForScan(panel));
     panel.lvCachedFiles->setCurrentIndex(panel.lvCachedFilesModel->index(0, 0));
     panel.miGoToFile->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return fileManager.calls > 0; }, 10000));

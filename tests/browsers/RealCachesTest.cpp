@@ -28,6 +28,7 @@
 #include "app/ScreenSizeProvider.h"
 #include "browser/CachedFilesModel.h"
 #include "browser/FormMediaBrowser.h"
+#include "browser/ScanWait.h"
 #include "browsers/ServedFiles.h"
 #include "platform/Thread.h"
 #include "support/EngineHarness.h"
@@ -138,6 +139,7 @@ class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
     // URL path -> row, each path listed once.
     std::map<std::string, int> Rows() {
         frmMediaBrowser->Rescan();
+        EXPECT_TRUE(browsertest::WaitForScan(*frmMediaBrowser));
         const auto& scanner = frmMediaBrowser->scanner;
         std::map<std::string, int> rowOf;
         for (std::size_t i = 0; i < scanner.entries.size(); ++i) {

@@ -36,6 +36,7 @@ const Key kAllKeys[] = {
     {"frmMain", "Maximized"},
     {"frmMain", "AlwaysOnTop"},
     {"frmMain", "ExitFullScreenOnStop"},
+    {"frmMain", "BrowserThumbnails"},
     {"Logging", "LogToFile"},
     {"Logging", "MaxUiLogLines"},
     {"Mplayer", "Instance"},
@@ -77,6 +78,7 @@ TEST_F(SettingsTest, NoFileGivesTheDefaults) {
     EXPECT_FALSE(s.maximized);
     EXPECT_TRUE(s.alwaysOnTop);
     EXPECT_FALSE(s.exitFullScreenOnStop);
+    EXPECT_FALSE(s.browserThumbnails);
     EXPECT_FALSE(s.logToFile);
     EXPECT_EQ(s.maxUiLogLines, 1000u);
     EXPECT_EQ(s.Mplayer.instance, "mplayer");
@@ -161,6 +163,7 @@ Settings Sample() {
     s.appHeight = 480;
     s.alwaysOnTop = false;
     s.exitFullScreenOnStop = true;
+    s.browserThumbnails = true;
     s.logToFile = true;
     s.maxUiLogLines = 3000000000u;
     s.Mplayer.instance = "/opt/mplayer/mplayer";
