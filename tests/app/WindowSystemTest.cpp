@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -48,6 +50,7 @@
 #include "settings/FormSettings.h"
 #include "support/FakePlayerRecord.h"
 #include "support/Sanitizers.h"
+#include "support/SlowDisk.h"
 #include "support/TempDir.h"
 
 using testsupport::ReadFile;
@@ -651,4 +654,78 @@ TEST_F(WindowSystemTest, TheWindowAnswersPingsWhileALargeCacheIsRescanned) {
     EXPECT_LT(worst, 200 * testsupport::kSanitizerSlowdown)
         << duringScan << " pings during the scan";
     EXPECT_EQ(frmMediaBrowser->scanner.entries.size(), std::size_t{kFolders * kFiles});
+}
+
+// "Copy file to..." from the list's menu onto a device that writes 4 MB/s: the save dialog
+// takes a typed name, the progress dialog comes up, the window answers the window
+// manager's pings while the device writes, and Esc in the dialog ends the copy at once,
+// leaving no part of it behind. The dialogs run their own event loops inside the menu's
+// action, so what the user does in them is driven from timers.
+TEST_F(WindowSystemTest, CopyToASlowDeviceAnswersAndEscLeavesNothing) {
+    const std::string clip = CacheScript("big.flv");
+    WriteFile(clip, std::string(24 << 20, 'x'));
+    const std::string elsewhere = dir / "stick";
+    std::filesystem::create_directories(elsewhere);
+    Start();
+    TakeKeyboard();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }));
+    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    Xdo({"key", "Home"});
+    Xdo(At(list->viewport()->mapToGlobal(list->visualRect(list->currentIndex()).center())));
+    Xdo({"click", "3"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->PopupMenu->isVisible(); }));
+
+    bool named = false, cancelled = false;
+    qint64 worstPing = 0;
+    int progressShown = 0;
+    QElapsedTimer sinceEsc;
+    QTimer driver;
+    driver.setInterval(50);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* save = qobject_cast<QFileDialog*>(modal); save != nullptr && !named) {
+            named = true;
+            Xdo({"windowfocus", "--sync", QString::number(save->winId())});
+            Xdo({"key", "ctrl+a"});
+            Xdo({"type", "--delay", "10", QString::fromStdString(elsewhere + "/copy.flv")});
+            testsupport::slowWriteBytesPerSecond = 4 << 20;
+            Xdo({"key", "Return"});
+            return;
+        }
+        auto* progress = qobject_cast<QProgressDialog*>(modal);
+        if (progress == nullptr || !progress->isVisible() || cancelled) {
+            return;
+        }
+        driver.stop();
+        const auto window = static_cast<std::uintptr_t>(frmMain->winId());
+        for (unsigned long stamp = 1; stamp <= 10; ++stamp) {
+            QElapsedTimer sent;
+            sent.start();
+            x.SendPing(window, stamp);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return x.PingAnswered(stamp); }, 2000));
+            worstPing = std::max(worstPing, sent.elapsed());
+            QTest::qWait(50);
+        }
+        progressShown = progress->value();
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        if (qEnvironmentVariableIsSet("REELVAULT_TEST_SHOTS")) {
+            screen.save(qEnvironmentVariable("REELVAULT_TEST_SHOTS") + "/copy-progress-" +
+                        qEnvironmentVariable("REELVAULT_TEST_WM") + ".png");
+        }
+        Xdo({"windowfocus", "--sync", QString::number(progress->winId())});
+        sinceEsc.start();
+        Xdo({"key", "Escape"});
+        cancelled = true;
+    });
+    driver.start();
+    Xdo({"key", "Up", "Return"});  // the menu's last entry; returns when the copy has ended
+    const qint64 escToEnd = sinceEsc.isValid() ? sinceEsc.elapsed() : -1;
+    driver.stop();
+    testsupport::slowWriteBytesPerSecond = 0;
+    ASSERT_TRUE(named) << "no save dialog";
+    ASSERT_TRUE(cancelled) << "no progress dialog";
+    EXPECT_LT(worstPing, 200 * testsupport::kSanitizerSlowdown) << "the window stood still";
+    EXPECT_GT(progressShown, 0) << "the progress did not move";
+    EXPECT_LT(escToEnd, 500 * testsupport::kSanitizerSlowdown) << "Esc took long";
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "a part of the copy was left";
 }
