@@ -23,6 +23,7 @@
 #include "app/SeekBar.h"
 #include "app/VideoSurface.h"
 #include "app/WindowDragger.h"
+#include "browser/CopyWithProgress.h"
 #include "browser/FormMediaBrowser.h"
 #include "log/Log.h"
 #include "log/LogUnit.h"
@@ -72,6 +73,7 @@ TfrmMain::~TfrmMain() {
     // The stop notification must never reach a window that is gone.
     mplayer.OnStop = nullptr;
     mplayer.OnAudioOnly = nullptr;
+    mplayer.RunPreparation = nullptr;
     CLog::DestroyInstance();
 }
 
@@ -230,6 +232,21 @@ void TfrmMain::FormShow() {
         frmMediaBrowser->OnPlay = [this] { OnMediaBrowserPlay(); };
         frmMediaBrowser->SetThumbnailView(settings.browserThumbnails);
         mplayer.OnStop = [this] { OnPlayerStop(); };
+        // A long stream is joined, or a large pieced file rebuilt, while the window goes on
+        // answering; the user can give up on it.
+        mplayer.RunPreparation = [this](const MPlayer::Preparation& prepare) {
+            const platform::CopyResult result = RunWithProgress(
+                this, windowTitle(), QStringLiteral("Putting the video together..."),
+                [&prepare](const platform::CopyProgress& progress) {
+                    const bool done = prepare([&](std::uint64_t part, std::uint64_t whole) {
+                        return progress(static_cast<std::int64_t>(part),
+                                        static_cast<std::int64_t>(whole));
+                    });
+                    return platform::CopyResult{
+                        done ? platform::CopyStatus::Copied : platform::CopyStatus::Failed, {}};
+                });
+            return result.status == platform::CopyStatus::Copied;
+        };
         mplayer.OnPictureSize = [this](int width, int height) {
             pnlVideoFrame->SetPictureSize(QSize(width, height));
         };

@@ -22,17 +22,17 @@ constexpr int kSteps = 1000;
 // How often the window looks at the copy's progress and whether it has ended.
 constexpr int kLookMs = 25;
 
-// Runs `copy` on a thread of its own under a cancellable progress dialog over `parent`.
-// The window's thread only shows the counts the copy publishes and passes on a cancel, so
-// a slow device never holds the window, and a cancel ends the copy as soon as its current
-// chunk is written.
+}  // namespace
+
+// The window's thread only shows the counts the work publishes and passes on a cancel, so
+// a slow device never holds the window, and a cancel ends the work as soon as its current
+// chunk is done.
 platform::CopyResult RunWithProgress(
-    QWidget* parent,
+    QWidget* parent, const QString& title, const QString& label,
     const std::function<platform::CopyResult(const platform::CopyProgress&)>& copy) {
-    QProgressDialog dialog(QCoreApplication::translate("TfrmMediaBrowser", "Copying file..."),
-                           QCoreApplication::translate("TfrmMediaBrowser", "Cancel"), 0, kSteps,
-                           parent);
-    dialog.setWindowTitle(QCoreApplication::translate("TfrmMediaBrowser", "Copy file to..."));
+    QProgressDialog dialog(label, QCoreApplication::translate("TfrmMediaBrowser", "Cancel"), 0,
+                           kSteps, parent);
+    dialog.setWindowTitle(title);
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setMinimumDuration(500);
     dialog.setAutoReset(false);
@@ -82,6 +82,16 @@ platform::CopyResult RunWithProgress(
     return result;
 }
 
+namespace {
+
+platform::CopyResult CopyingWithProgress(
+    QWidget* parent,
+    const std::function<platform::CopyResult(const platform::CopyProgress&)>& copy) {
+    return RunWithProgress(
+        parent, QCoreApplication::translate("TfrmMediaBrowser", "Copy file to..."),
+        QCoreApplication::translate("TfrmMediaBrowser", "Copying file..."), copy);
+}
+
 std::string Text(const char* text) {
     return QCoreApplication::translate("TfrmMediaBrowser", text).toLocal8Bit().toStdString();
 }
@@ -96,7 +106,7 @@ platform::CopyResult CopyStreamWithProgress(QWidget* parent,
                 Text("This stream is protected (DRM): it cannot be saved outside the browser "
                      "that fetched its keys.")};
     }
-    return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
+    return CopyingWithProgress(parent, [&](const platform::CopyProgress& progress) {
         constexpr std::int64_t kHalf = 1000;
         const std::string joined =
             cache::NewTemporaryBodyPath(join::JoinedExtension(*stream, join::Purpose::Save));
@@ -134,7 +144,7 @@ platform::CopyResult CopyStreamWithProgress(QWidget* parent,
 
 platform::CopyResult CopyWithProgress(QWidget* parent, const std::string& source,
                                       const std::string& target) {
-    return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
+    return CopyingWithProgress(parent, [&](const platform::CopyProgress& progress) {
         return platform::CopyFile(source, target, progress);
     });
 }
@@ -157,7 +167,7 @@ platform::CopyResult CopyBodyWithProgress(QWidget* parent, const cache::Entry& e
     if (!body) {
         return {platform::CopyStatus::Failed, Text("The cached entry has changed or is gone.")};
     }
-    return RunWithProgress(parent, [&](const platform::CopyProgress& progress) {
+    return CopyingWithProgress(parent, [&](const platform::CopyProgress& progress) {
         return platform::CopyToFile(
             [&body](std::uint64_t offset, void* buffer, std::size_t length) {
                 return body->ReadAt(offset, buffer, length);

@@ -57,8 +57,10 @@ int MPlayer::Play(const cache::Entry& entry) {
         // The player needs a file it can seek in: the ranges are put together first.
         return PlayTemporary(
             cache::ExtensionForType(entry.contentType),
-            [&entry](const std::string& target, std::string& error) {
-                error = "The cached pieces of this file could not be put together to play.";
+            [&entry](const std::string& target, std::string& error, const KeepGoing&) {
+                error =
+                    "The cached pieces of this file could not be put "
+                    "together to play.";
                 return cache::RebuildPieces(entry, target);
             });
     }
@@ -71,29 +73,46 @@ int MPlayer::Play(const cache::Entry& entry) {
         }
         // Segments joined into one file the player can seek in, its sound beside its
         // picture.
-        return PlayTemporary(join::JoinedExtension(stream, join::Purpose::Play),
-                             [&stream](const std::string& target, std::string& error) {
-                                 std::string why;
-                                 const bool joined =
-                                     join::JoinStream(stream, join::Purpose::Play, target, why);
-                                 error =
-                                     "The cached segments of this stream could not be "
-                                     "joined to play: " +
-                                     why;
-                                 return joined;
-                             });
+        return PlayTemporary(
+            join::JoinedExtension(stream, join::Purpose::Play),
+            [&stream](const std::string& target, std::string& error, const KeepGoing& keepGoing) {
+                std::string why;
+                const bool joined =
+                    join::JoinStream(stream, join::Purpose::Play, target, why, keepGoing);
+                error = "The cached segments of this stream could not be joined to play: " + why;
+                return joined;
+            });
     }
     // A Firefox entry plays as it is: the metadata after the body does the player no harm.
     return PlayFrom(entry.file, entry.storage == cache::Storage::Span ? entry.bodyOffset : 0);
 }
 
-int MPlayer::PlayTemporary(
-    const std::string& extension,
-    const std::function<bool(const std::string& target, std::string& error)>& write) {
+int MPlayer::PlayTemporary(const std::string& extension,
+                           const std::function<bool(const std::string& target, std::string& error,
+                                                    const KeepGoing& keepGoing)>& write) {
     const std::string path = cache::NewTemporaryBodyPath(extension);
-    std::string error = "There is no private temporary folder to put the file together in.";
-    if (path.empty() || !write(path, error)) {
-        return Refuse(error);
+    if (path.empty()) {
+        return Refuse("There is no private temporary folder to put the file together in.");
+    }
+    std::string error;
+    preparationCancelled = false;
+    std::atomic<bool> givenUp{false};  // by the user, through what runs the preparation
+    const Preparation prepare = [&](const KeepGoing& keepGoing) {
+        return write(path, error, [&](std::uint64_t done, std::uint64_t total) {
+            if (!keepGoing(done, total)) {
+                givenUp = true;
+            }
+            return !givenUp && !preparationCancelled;
+        });
+    };
+    const KeepGoing always = [](std::uint64_t, std::uint64_t) { return true; };
+    const bool written = RunPreparation ? RunPreparation(prepare) : prepare(always);
+    const bool cancelled = givenUp || preparationCancelled || shuttingDown;
+    preparationCancelled = false;
+    if (!written || cancelled) {
+        platform::RemoveFile(path);
+        // A cancel is the user's own choice, not a failure to report.
+        return Refuse(cancelled ? std::string() : error);
     }
     const int result = PlayFrom(path, 0);
     if (result == 0) {
@@ -265,6 +284,7 @@ int MPlayer::ChangeVolume(int step) {
 }
 
 int MPlayer::Stop(bool notify) {
+    preparationCancelled = true;  // a file being put together for a play is not wanted
     if (!IsRunning()) {
         return -1;
     }
@@ -329,6 +349,7 @@ std::string MPlayer::QuickFailure() const {
 
 bool MPlayer::Shutdown(std::chrono::milliseconds bound) {
     shuttingDown = true;
+    preparationCancelled = true;
     if (IsRunning()) {
         AskToQuit();
         if (threadControl != nullptr) {

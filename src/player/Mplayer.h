@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -67,6 +68,15 @@ class MPlayer {
     // The argument vector of the last Play: the same parts as the command line.
     const std::vector<std::string>& Arguments() const { return arguments; }
 
+    // Work that puts a file together before it can play (pieces rebuilt, a stream's
+    // segments joined); it stops early, and fails, once `keepGoing` says false.
+    using KeepGoing = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+    using Preparation = std::function<bool(const KeepGoing& keepGoing)>;
+    // Runs a preparation to its end and returns its result. The window installs one that
+    // runs it on a thread of its own while the window keeps answering, and offers a
+    // cancel when it takes long; without one it runs right here.
+    std::function<bool(const Preparation&)> RunPreparation;
+
     // Fired on the user interface thread when playback has stopped or failed to start.
     std::function<void()> OnStop;
 
@@ -89,9 +99,10 @@ class MPlayer {
   private:
     int PlayFrom(const std::string& file, std::uint64_t bodyOffset);
     // Plays a file that `write` makes in the private temporary folder, removed at stop.
-    int PlayTemporary(
-        const std::string& extension,
-        const std::function<bool(const std::string& target, std::string& error)>& write);
+    // A Stop or Shutdown while it is written cancels the play without a failure line.
+    int PlayTemporary(const std::string& extension,
+                      const std::function<bool(const std::string& target, std::string& error,
+                                               const KeepGoing& keepGoing)>& write);
     // Gives up on a play before any player starts: `reason` is the failure line.
     int Refuse(const std::string& reason);
     void DropTemporaryBody();
@@ -121,6 +132,8 @@ class MPlayer {
     std::shared_ptr<PlayerReport> report;
     std::chrono::steady_clock::time_point started;
     bool stopRequested = false;
+    // Set on this thread by Stop and Shutdown, read by a preparation's thread.
+    std::atomic<bool> preparationCancelled{false};
     std::string failureLine;
 };
 

@@ -45,12 +45,14 @@
 #include "browser/FormMediaBrowser.h"
 #include "browser/NoticeLine.h"
 #include "platform/Thread.h"
+#include "platform/WritableFile.h"
 #include "player/Mplayer.h"
 #include "player/PlaybackTime.h"
 #include "settings/FormSettings.h"
 #include "support/FakePlayerRecord.h"
 #include "support/Sanitizers.h"
 #include "support/SlowDisk.h"
+#include "support/StreamClips.h"
 #include "support/TempDir.h"
 
 using testsupport::ReadFile;
@@ -728,4 +730,85 @@ TEST_F(WindowSystemTest, CopyToASlowDeviceAnswersAndEscLeavesNothing) {
     EXPECT_GT(progressShown, 0) << "the progress did not move";
     EXPECT_LT(escToEnd, 500 * testsupport::kSanitizerSlowdown) << "Esc took long";
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "a part of the copy was left";
+}
+
+// Enter on a stream's row joins its segments into one file while the window answers the
+// window manager's pings; Esc in the progress dialog gives up on it without a player, a
+// failure line or a file left behind, and the next Enter plays.
+TEST_F(WindowSystemTest, AStreamJoinedForPlayLeavesTheWindowAnsweringAndEscGivesUp) {
+    const std::string segments = dir / "segments";
+    const testsupport::SegmentFiles files =
+        testsupport::MakeSegments(segments, testsupport::Rendition::Ts, 20, 2);
+    if (files.segments.empty()) {
+        GTEST_SKIP() << "needs ffmpeg";
+    }
+    cache = dir / "Cache_Data";
+    std::filesystem::create_directories(cache);
+    testsupport::WriteChromiumIndex(cache);
+    std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    for (std::size_t i = 0; i < files.segments.size(); ++i) {
+        const std::string name = "seg" + std::to_string(i) + ".ts";
+        testsupport::StoreChromiumEntry(cache, "https://v.test/s/" + name,
+                                        ReadFile(files.segments[i]));
+        playlist += "#EXTINF:2,\n" + name + "\n";
+    }
+    playlist += "#EXT-X-ENDLIST\n";
+    WriteFile(cache + "/ffffffffffffffff_0",
+              testsupport::ChromiumEntryFile(
+                  testsupport::ChromiumKey("https://v.test/s/index.m3u8"), playlist,
+                  testsupport::ChromiumStream0(
+                      testsupport::ChromiumHttp("application/vnd.apple.mpegurl"))));
+    const auto leftovers = [] {
+        const std::string folder = platform::PrivateTemporaryFolder();
+        return std::filesystem::is_directory(folder)
+                   ? std::distance(std::filesystem::directory_iterator(folder),
+                                   std::filesystem::directory_iterator())
+                   : 0;
+    };
+    const auto before = leftovers();
+    Start();
+    TakeKeyboard();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }));
+    ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 1u) << "not one row for the stream";
+
+    qint64 worstPing = 0;
+    bool cancelled = false;
+    QTimer driver;
+    driver.setInterval(50);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (progress == nullptr || !progress->isVisible() || cancelled) {
+            return;
+        }
+        driver.stop();
+        const auto window = static_cast<std::uintptr_t>(frmMain->winId());
+        for (unsigned long stamp = 1; stamp <= 5; ++stamp) {
+            QElapsedTimer sent;
+            sent.start();
+            x.SendPing(window, stamp);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return x.PingAnswered(stamp); }, 2000));
+            worstPing = std::max(worstPing, sent.elapsed());
+            QTest::qWait(50);
+        }
+        Xdo({"windowfocus", "--sync", QString::number(progress->winId())});
+        Xdo({"key", "Escape"});
+        cancelled = true;
+    });
+    driver.start();
+    testsupport::slowWriteBytesPerSecond = 200 << 10;
+    Xdo({"key", "Home", "Return"});  // returns once the play has been given up
+    testsupport::slowWriteBytesPerSecond = 0;
+    driver.stop();
+    ASSERT_TRUE(cancelled) << "no progress dialog while the stream was joined";
+    EXPECT_LT(worstPing, 200 * testsupport::kSanitizerSlowdown) << "the window stood still";
+    EXPECT_TRUE(QTest::qWaitFor([] { return frmMain->playState == psStopped; }));
+    EXPECT_TRUE(frmMediaBrowser->lblPlaybackError->text().isEmpty())
+        << frmMediaBrowser->lblPlaybackError->text().toStdString();
+    EXPECT_EQ(leftovers(), before) << "the half-joined file was left";
+
+    Xdo({"key", "Return"});
+    EXPECT_TRUE(QTest::qWaitFor([] {
+        return frmMain->playState == psPlaying && mplayer.Arguments().back().ends_with(".ts");
+    })) << "the stream did not play after all";
+    StopPlaying();
 }
