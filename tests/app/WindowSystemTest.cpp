@@ -31,6 +31,7 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -658,11 +659,69 @@ TEST_F(WindowSystemTest, TheWindowAnswersPingsWhileALargeCacheIsRescanned) {
     EXPECT_EQ(frmMediaBrowser->scanner.entries.size(), std::size_t{kFolders * kFiles});
 }
 
+// What the user met in the dialogs a long piece of work opens inside `action` (their event
+// loops run inside it, so they are driven from a timer): a save dialog, if one comes, is
+// given `saveAs` typed; once the progress dialog is up, five pings go to the main window
+// and then Esc to the dialog.
+struct ProgressRun {
+    bool named = false;
+    bool cancelled = false;
+    qint64 worstPing = -1;
+    int progress = 0;
+    qint64 escToEnd = -1;
+};
+
+ProgressRun PingThenEscInTheProgressDialog(XView& x, const std::function<void()>& action,
+                                           const std::string& saveAs = "") {
+    ProgressRun run;
+    QElapsedTimer sinceEsc;
+    QTimer driver;
+    driver.setInterval(50);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* save = qobject_cast<QFileDialog*>(modal); save != nullptr && !run.named) {
+            run.named = true;
+            Xdo({"windowfocus", "--sync", QString::number(save->winId())});
+            Xdo({"key", "ctrl+a"});
+            Xdo({"type", "--delay", "10", QString::fromStdString(saveAs)});
+            Xdo({"key", "Return"});
+            return;
+        }
+        auto* progress = qobject_cast<QProgressDialog*>(modal);
+        if (progress == nullptr || !progress->isVisible() || run.cancelled) {
+            return;
+        }
+        driver.stop();
+        const auto window = static_cast<std::uintptr_t>(frmMain->winId());
+        for (unsigned long stamp = 1; stamp <= 5; ++stamp) {
+            QElapsedTimer sent;
+            sent.start();
+            x.SendPing(window, stamp);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return x.PingAnswered(stamp); }, 2000));
+            run.worstPing = std::max(run.worstPing, sent.elapsed());
+            QTest::qWait(50);
+        }
+        run.progress = progress->value();
+        if (qEnvironmentVariableIsSet("REELVAULT_TEST_SHOTS")) {
+            QGuiApplication::primaryScreen()->grabWindow(0).save(
+                qEnvironmentVariable("REELVAULT_TEST_SHOTS") + "/" + progress->labelText().left(4) +
+                "-" + qEnvironmentVariable("REELVAULT_TEST_WM") + ".png");
+        }
+        Xdo({"windowfocus", "--sync", QString::number(progress->winId())});
+        sinceEsc.start();
+        Xdo({"key", "Escape"});
+        run.cancelled = true;
+    });
+    driver.start();
+    action();
+    run.escToEnd = sinceEsc.isValid() ? sinceEsc.elapsed() : -1;
+    return run;
+}
+
 // "Copy file to..." from the list's menu onto a device that writes 4 MB/s: the save dialog
-// takes a typed name, the progress dialog comes up, the window answers the window
+// takes a typed name, the progress dialog comes up and moves, the window answers the window
 // manager's pings while the device writes, and Esc in the dialog ends the copy at once,
-// leaving no part of it behind. The dialogs run their own event loops inside the menu's
-// action, so what the user does in them is driven from timers.
+// leaving no part of it behind.
 TEST_F(WindowSystemTest, CopyToASlowDeviceAnswersAndEscLeavesNothing) {
     const std::string clip = CacheScript("big.flv");
     WriteFile(clip, std::string(24 << 20, 'x'));
@@ -676,69 +735,28 @@ TEST_F(WindowSystemTest, CopyToASlowDeviceAnswersAndEscLeavesNothing) {
     Xdo(At(list->viewport()->mapToGlobal(list->visualRect(list->currentIndex()).center())));
     Xdo({"click", "3"});
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->PopupMenu->isVisible(); }));
-
-    bool named = false, cancelled = false;
-    qint64 worstPing = 0;
-    int progressShown = 0;
-    QElapsedTimer sinceEsc;
-    QTimer driver;
-    driver.setInterval(50);
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* save = qobject_cast<QFileDialog*>(modal); save != nullptr && !named) {
-            named = true;
-            Xdo({"windowfocus", "--sync", QString::number(save->winId())});
-            Xdo({"key", "ctrl+a"});
-            Xdo({"type", "--delay", "10", QString::fromStdString(elsewhere + "/copy.flv")});
-            testsupport::slowWriteBytesPerSecond = 4 << 20;
-            Xdo({"key", "Return"});
-            return;
-        }
-        auto* progress = qobject_cast<QProgressDialog*>(modal);
-        if (progress == nullptr || !progress->isVisible() || cancelled) {
-            return;
-        }
-        driver.stop();
-        const auto window = static_cast<std::uintptr_t>(frmMain->winId());
-        for (unsigned long stamp = 1; stamp <= 10; ++stamp) {
-            QElapsedTimer sent;
-            sent.start();
-            x.SendPing(window, stamp);
-            EXPECT_TRUE(QTest::qWaitFor([&] { return x.PingAnswered(stamp); }, 2000));
-            worstPing = std::max(worstPing, sent.elapsed());
-            QTest::qWait(50);
-        }
-        progressShown = progress->value();
-        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        if (qEnvironmentVariableIsSet("REELVAULT_TEST_SHOTS")) {
-            screen.save(qEnvironmentVariable("REELVAULT_TEST_SHOTS") + "/copy-progress-" +
-                        qEnvironmentVariable("REELVAULT_TEST_WM") + ".png");
-        }
-        Xdo({"windowfocus", "--sync", QString::number(progress->winId())});
-        sinceEsc.start();
-        Xdo({"key", "Escape"});
-        cancelled = true;
-    });
-    driver.start();
-    Xdo({"key", "Up", "Return"});  // the menu's last entry; returns when the copy has ended
-    const qint64 escToEnd = sinceEsc.isValid() ? sinceEsc.elapsed() : -1;
-    driver.stop();
+    testsupport::slowWriteBytesPerSecond = 4 << 20;
+    const ProgressRun run = PingThenEscInTheProgressDialog(
+        x,
+        [] {
+            Xdo({"key", "Up", "Return"});
+        },  // the menu's last entry, "Copy file to..."
+        elsewhere + "/copy.flv");
     testsupport::slowWriteBytesPerSecond = 0;
-    ASSERT_TRUE(named) << "no save dialog";
-    ASSERT_TRUE(cancelled) << "no progress dialog";
-    EXPECT_LT(worstPing, 200 * testsupport::kSanitizerSlowdown) << "the window stood still";
-    EXPECT_GT(progressShown, 0) << "the progress did not move";
-    EXPECT_LT(escToEnd, 500 * testsupport::kSanitizerSlowdown) << "Esc took long";
+    ASSERT_TRUE(run.named) << "no save dialog";
+    ASSERT_TRUE(run.cancelled) << "no progress dialog";
+    EXPECT_LT(run.worstPing, 200 * testsupport::kSanitizerSlowdown) << "the window stood still";
+    EXPECT_GT(run.progress, 0) << "the progress did not move";
+    EXPECT_LT(run.escToEnd, 500 * testsupport::kSanitizerSlowdown) << "Esc took long";
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "a part of the copy was left";
 }
 
-// Enter on a stream's row joins its segments into one file while the window answers the
-// window manager's pings; Esc in the progress dialog gives up on it without a player, a
-// failure line or a file left behind, and the next Enter plays.
+// Enter on a stream's row joins its segments into one file (on a slow disk here) while the
+// window answers; Esc in the progress dialog gives up on it without a player, a failure
+// line or a file left behind, and the next Enter plays.
 TEST_F(WindowSystemTest, AStreamJoinedForPlayLeavesTheWindowAnsweringAndEscGivesUp) {
-    const std::string segments = dir / "segments";
     const testsupport::SegmentFiles files =
-        testsupport::MakeSegments(segments, testsupport::Rendition::Ts, 20, 2);
+        testsupport::MakeSegments(dir / "segments", testsupport::Rendition::Ts, 20, 2);
     if (files.segments.empty()) {
         GTEST_SKIP() << "needs ffmpeg";
     }
@@ -752,12 +770,12 @@ TEST_F(WindowSystemTest, AStreamJoinedForPlayLeavesTheWindowAnsweringAndEscGives
                                         ReadFile(files.segments[i]));
         playlist += "#EXTINF:2,\n" + name + "\n";
     }
-    playlist += "#EXT-X-ENDLIST\n";
-    WriteFile(cache + "/ffffffffffffffff_0",
-              testsupport::ChromiumEntryFile(
-                  testsupport::ChromiumKey("https://v.test/s/index.m3u8"), playlist,
-                  testsupport::ChromiumStream0(
-                      testsupport::ChromiumHttp("application/vnd.apple.mpegurl"))));
+    WriteFile(
+        cache + "/ffffffffffffffff_0",
+        testsupport::ChromiumEntryFile(
+            testsupport::ChromiumKey("https://v.test/s/index.m3u8"), playlist + "#EXT-X-ENDLIST\n",
+            testsupport::ChromiumStream0(
+                testsupport::ChromiumHttp("application/vnd.apple.mpegurl"))));
     const auto leftovers = [] {
         const std::string folder = platform::PrivateTemporaryFolder();
         return std::filesystem::is_directory(folder)
@@ -771,39 +789,15 @@ TEST_F(WindowSystemTest, AStreamJoinedForPlayLeavesTheWindowAnsweringAndEscGives
     ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }));
     ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 1u) << "not one row for the stream";
 
-    qint64 worstPing = 0;
-    bool cancelled = false;
-    QTimer driver;
-    driver.setInterval(50);
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-        if (progress == nullptr || !progress->isVisible() || cancelled) {
-            return;
-        }
-        driver.stop();
-        const auto window = static_cast<std::uintptr_t>(frmMain->winId());
-        for (unsigned long stamp = 1; stamp <= 5; ++stamp) {
-            QElapsedTimer sent;
-            sent.start();
-            x.SendPing(window, stamp);
-            EXPECT_TRUE(QTest::qWaitFor([&] { return x.PingAnswered(stamp); }, 2000));
-            worstPing = std::max(worstPing, sent.elapsed());
-            QTest::qWait(50);
-        }
-        Xdo({"windowfocus", "--sync", QString::number(progress->winId())});
-        Xdo({"key", "Escape"});
-        cancelled = true;
-    });
-    driver.start();
     testsupport::slowWriteBytesPerSecond = 200 << 10;
-    Xdo({"key", "Home", "Return"});  // returns once the play has been given up
+    const ProgressRun run = PingThenEscInTheProgressDialog(x, [] {
+        Xdo({"key", "Home", "Return"});
+    });
     testsupport::slowWriteBytesPerSecond = 0;
-    driver.stop();
-    ASSERT_TRUE(cancelled) << "no progress dialog while the stream was joined";
-    EXPECT_LT(worstPing, 200 * testsupport::kSanitizerSlowdown) << "the window stood still";
+    ASSERT_TRUE(run.cancelled) << "no progress dialog while the stream was joined";
+    EXPECT_LT(run.worstPing, 200 * testsupport::kSanitizerSlowdown) << "the window stood still";
     EXPECT_TRUE(QTest::qWaitFor([] { return frmMain->playState == psStopped; }));
-    EXPECT_TRUE(frmMediaBrowser->lblPlaybackError->text().isEmpty())
-        << frmMediaBrowser->lblPlaybackError->text().toStdString();
+    EXPECT_EQ(frmMediaBrowser->lblPlaybackError->text().toStdString(), "");
     EXPECT_EQ(leftovers(), before) << "the half-joined file was left";
 
     Xdo({"key", "Return"});
