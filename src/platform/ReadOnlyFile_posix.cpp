@@ -22,10 +22,15 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 }  // namespace
 
-ReadOnlyFile::ReadOnlyFile(const std::string& path) {
+ReadOnlyFile::ReadOnlyFile(const std::string& path) : ReadOnlyFile(AT_FDCWD, path.c_str()) {}
+
+ReadOnlyFile::ReadOnlyFile(int directory, const char* name) {
     // O_NONBLOCK so that a fifo put where a cache file was expected cannot hold the
     // caller; it is refused right after, as is anything else but a regular file.
-    const int fd = posix::OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    int fd;
+    do {
+        fd = ::openat(directory, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return;
     }
