@@ -353,6 +353,7 @@ void CacheScanner::Rescan() {
         switch (format) {
             case cache::Format::Classic:
                 remembered.clear();
+                lastStreams.valid = false;
                 ScanTopLevel(TopLevelPattern(cacheDir), useOnlyGxxxx);
                 break;
             case cache::Format::Chromium:
@@ -364,6 +365,7 @@ void CacheScanner::Rescan() {
         }
     } else {
         remembered.clear();
+        lastStreams.valid = false;
     }
     if (!Stopped()) {
         SortEntries();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cache/CacheEntry.h"
+#include "cache/EntryReaders.h"
 #include "cache/StreamAssembly.h"
 #include "platform/DirectoryListing.h"
 #include "platform/ReadOnlyFile.h"
@@ -169,15 +170,24 @@ class CacheScanner {
         bool lookedAt = true;  // false: the identities are not known until it is read
     };
     // Reads (or recalls) the entries of a modern cache and lists them.
-    void TakeModernEntries(const std::vector<ModernFile>& files);
+    void TakeModernEntries(const std::vector<ModernFile>& files, const cache::OpenEntryFile& open);
     // Reads one entry into `known`; safe on several threads at once.
-    static void ReadModernEntry(cache::Format readAs, const ModernFile& file, Remembered& known);
+    static void ReadModernEntry(cache::Format readAs, const ModernFile& file, Remembered& known,
+                                const cache::OpenEntryFile& open);
     // Lists what the modern scan read: each stream as one row, then the media entries
     // that are no part of one.
-    void ListModernEntries(std::unordered_map<std::string, Remembered>& seen);
+    void ListModernEntries(std::unordered_map<std::string, Remembered>& seen, bool unchanged);
     void AddRow(const std::string& path, EntryDetail detail);
     void SortByText(const SortOrder& order);
 
     mutable std::vector<EntryDetail> details;
     std::unordered_map<std::string, Remembered> remembered;
+    // The streams the last modern scan found among `remembered`'s entries, and which of
+    // those (in the order of their files) they take up.
+    struct FoundStreams {
+        std::vector<std::shared_ptr<const cache::Stream>> streams;
+        std::vector<std::size_t> consumed;
+        bool valid = false;
+    };
+    FoundStreams lastStreams;
 };

@@ -56,9 +56,8 @@ struct ListedFile {
 // are enough of them. A file nothing is known of yet is opened and read anyway, which
 // tells its identity: looking it up first would only cost more.
 template <typename Wanted, typename LookUp>
-std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted,
+std::vector<ListedFile> ListFiles(platform::DirectoryListing& listing, const Wanted& wanted,
                                   const LookUp& lookUp, ScanControl* control) {
-    platform::DirectoryListing listing(dir);
     listing.SkipFileDetails();
     std::vector<ListedFile> files;
     platform::DirectoryEntry entry;
@@ -98,13 +97,23 @@ std::vector<ListedFile> ListFiles(const std::string& dir, const Wanted& wanted,
     return files;
 }
 
+// Opens the files of the listed folder relative to it, whatever else by its path.
+cache::OpenEntryFile OpenIn(const platform::DirectoryListing& listing, const std::string& dir) {
+    return [&listing, folder = Join(dir, "")](const std::string& path) {
+        return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0
+                   ? listing.OpenFile(path.c_str() + folder.size())
+                   : platform::ReadOnlyFile(path);
+    };
+}
+
 }  // namespace
 
 void CacheScanner::ScanChromium(const std::string& dir) {
     // `_1` files hold no body; `todelete_` files are on their way out; the index and
     // anything else of the browser's are no entries.
+    platform::DirectoryListing listing(dir);
     std::vector<ListedFile> files = ListFiles(
-        dir,
+        listing,
         [](std::string_view name) {
             return name.substr(0, 9) != "todelete_" &&
                    (EndsWith(name, "_0") || EndsWith(name, "_s"));
@@ -136,12 +145,13 @@ void CacheScanner::ScanChromium(const std::string& dir) {
                           hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
                           hasPieces ? piecesIt->second : platform::FileIdentity{}, file.lookedAt});
     }
-    TakeModernEntries(modern);
+    TakeModernEntries(modern, OpenIn(listing, dir));
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
+    platform::DirectoryListing listing(dir);
     const std::vector<ListedFile> files = ListFiles(
-        dir, [](std::string_view) { return true; },
+        listing, [](std::string_view) { return true; },
         [&](std::string_view name) { return remembered.count(Join(dir, name)) > 0; }, control);
     std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
@@ -149,10 +159,11 @@ void CacheScanner::ScanFirefox(const std::string& dir) {
             modern.push_back({Join(dir, file.name), file.identity, {}, {}, file.lookedAt});
         }
     }
-    TakeModernEntries(modern);
+    TakeModernEntries(modern, OpenIn(listing, dir));
 }
 
-void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
+void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
+                                     const cache::OpenEntryFile& open) {
     std::unordered_map<std::string, Remembered> seen;
     seen.reserve(files.size());
     // What an earlier scan learnt is taken over; the rest is read, shared out over the
@@ -181,23 +192,24 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files) {
                 return;  // what is left unread is read by the next scan
             }
             for (std::size_t i = first; i < last; ++i) {
-                ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second);
+                ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second, open);
             }
         }
     };
     scan::RunShared(toRead.size() > 2 * kChunk ? scan::kThreads : 1, work);
     if (!Stopped()) {
-        ListModernEntries(seen);
+        // Every file known from the last scan and as many: the same files, unchanged.
+        ListModernEntries(seen, toRead.empty() && seen.size() == remembered.size());
     }
     remembered = std::move(seen);
 }
 
-void CacheScanner::ReadModernEntry(cache::Format readAs, const ModernFile& file,
-                                   Remembered& known) {
+void CacheScanner::ReadModernEntry(cache::Format readAs, const ModernFile& file, Remembered& known,
+                                   const cache::OpenEntryFile& open) {
     cache::ReadEntry read;
     const bool ok = readAs == cache::Format::Chromium
-                        ? cache::ReadChromiumFiles(file.path, file.piecesPath, read)
-                        : cache::ReadFirefoxFile(file.path, read);
+                        ? cache::ReadChromiumFiles(file.path, file.piecesPath, read, open)
+                        : cache::ReadFirefoxFile(file.path, read, open);
     // Remembered by what the listing saw, so that the next listing finds it again; a
     // file that changed between the two simply reads again next time. A file the listing
     // did not look up is remembered as it was read.
@@ -238,7 +250,8 @@ std::string StreamTypeText(const cache::Stream& stream) {
 }
 
 // The row of a stream: its manifest's entry, standing for every part of it.
-cache::Entry StreamEntry(cache::Stream stream) {
+cache::Entry StreamEntry(std::shared_ptr<const cache::Stream> shared) {
+    const cache::Stream& stream = *shared;
     cache::Entry entry = stream.manifest;
     entry.url = stream.url;
     entry.storage = cache::Storage::Stream;
@@ -252,13 +265,14 @@ cache::Entry StreamEntry(cache::Stream stream) {
                              ? stream.presentBytes
                              : stream.presentBytes / stream.segmentsPresent * stream.segmentsTotal;
     entry.lastWriteTime = std::max(entry.lastWriteTime, stream.lastWriteTime);
-    entry.stream = std::make_shared<const cache::Stream>(std::move(stream));
+    entry.stream = std::move(shared);
     return entry;
 }
 
 }  // namespace
 
-void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>& seen) {
+void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>& seen,
+                                     bool unchanged) {
     // In the order of their files, so that the same cache always gives the same streams.
     std::vector<std::pair<const std::string*, Remembered*>> readable;
     for (auto& [path, known] : seen) {
@@ -268,12 +282,12 @@ void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>
     }
     std::sort(readable.begin(), readable.end(),
               [](const auto& a, const auto& b) { return *a.first < *b.first; });
+    // Lent to the search and given back after it: copying every entry would cost as
+    // much as the search itself.
     std::vector<cache::Entry> all;
     all.reserve(readable.size());
-    std::unordered_map<std::string_view, Remembered*> byFile;
     for (const auto& [path, known] : readable) {
-        all.push_back(known->detail.entry);
-        byFile.emplace(*path, known);
+        all.push_back(std::move(known->detail.entry));
     }
 
     const auto readText = [](const cache::Entry& entry,
@@ -289,8 +303,15 @@ void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>
         return text;
     };
     // Asked only of the few files that may be a video and its sound kept apart; the
-    // answer is kept with the file.
-    const auto probe = [&byFile](const cache::Entry& entry) {
+    // answer is kept with the file, found through a map made on the first question.
+    std::unordered_map<std::string_view, Remembered*> byFile;
+    const auto probe = [&byFile, &readable](const cache::Entry& entry) {
+        if (byFile.empty()) {
+            byFile.reserve(readable.size());
+            for (const auto& [path, known] : readable) {
+                byFile.emplace(*path, known);
+            }
+        }
         const auto it = byFile.find(entry.file);
         if (it == byFile.end()) {
             return cache::TrackProbe{};
@@ -311,24 +332,35 @@ void CacheScanner::ListModernEntries(std::unordered_map<std::string, Remembered>
         }
         return known.tracks;
     };
-    cache::StreamScan found = cache::FindStreams(all, readText, probe);
+    // Nothing read anew and nothing gone: the streams are those of the last scan.
+    if (!unchanged || !lastStreams.valid) {
+        cache::StreamScan found = cache::FindStreams(all, readText, probe);
+        lastStreams.streams.clear();
+        for (cache::Stream& stream : found.streams) {
+            lastStreams.streams.push_back(std::make_shared<const cache::Stream>(std::move(stream)));
+        }
+        lastStreams.consumed = std::move(found.consumed);
+        lastStreams.valid = true;
+    }
+    for (std::size_t i = 0; i < readable.size(); ++i) {
+        readable[i].second->detail.entry = std::move(all[i]);
+    }
 
     std::vector<bool> consumed(all.size(), false);
-    for (const std::size_t index : found.consumed) {
+    for (const std::size_t index : lastStreams.consumed) {
         if (index < consumed.size()) {
             consumed[index] = true;
         }
     }
     const auto minimal = static_cast<std::uint64_t>(std::max<std::int64_t>(minimalFileSize, 0));
-    for (cache::Stream& stream : found.streams) {
-        if (stream.presentBytes < minimal || stream.manifest.file.empty()) {
+    for (const auto& stream : lastStreams.streams) {
+        if (stream->presentBytes < minimal || stream->manifest.file.empty()) {
             continue;
         }
         EntryDetail detail;
-        detail.name = stream.name;
-        const std::string path = stream.manifest.file;
-        detail.entry = StreamEntry(std::move(stream));
-        AddRow(path, std::move(detail));
+        detail.name = stream->name;
+        detail.entry = StreamEntry(stream);
+        AddRow(stream->manifest.file, std::move(detail));
     }
     for (std::size_t i = 0; i < readable.size(); ++i) {
         const Remembered& known = *readable[i].second;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ReadOnlyFile.h"
+
 namespace platform {
 
 // The longest path the system accepts, counting the terminating zero.
@@ -67,6 +69,9 @@ class DirectoryListing {
     // file. Any thread may call it, several at once, while nobody calls Next: a listing
     // taken with SkipFileDetails can share its files' look-ups out this way.
     bool FileDetails(const char* name, DirectoryEntry& entry) const;
+
+    // Opens the file `name` in this folder, under the same terms as FileDetails.
+    ReadOnlyFile OpenFile(const char* name) const;
 
   private:
     void* stream_ = nullptr;  // DIR*

@@ -172,6 +172,13 @@ bool DirectoryListing::FileDetails(const char* name, DirectoryEntry& entry) cons
     return true;
 }
 
+ReadOnlyFile DirectoryListing::OpenFile(const char* name) const {
+    if (stream_ == nullptr) {
+        return {};
+    }
+    return ReadOnlyFile(::dirfd(AsDir(stream_)), name);
+}
+
 bool IsDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -20,22 +20,44 @@ FileIdentity IdentityOf(const struct stat& st) {
     return identity;
 }
 
+// O_NONBLOCK so that a fifo put where a cache file was expected cannot hold the caller;
+// it is refused right after, as is anything else but a regular file.
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// `fd` when it is open on a regular file, with its identity; else closed, and -1.
+int RegularFile(int fd, FileIdentity& identity) {
+    struct stat st;
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    identity = IdentityOf(st);
+    return fd;
+}
+
 }  // namespace
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-    // O_NONBLOCK so that a fifo put where a cache file was expected cannot hold the
-    // caller; it is refused right after, as is anything else but a regular file.
-    const int fd = posix::OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return;
-    }
-    fd_ = fd;
-    identity_ = IdentityOf(st);
+    fd_ = RegularFile(posix::OpenRetrying(path.c_str(), kOpenFlags), identity_);
+}
+
+ReadOnlyFile::ReadOnlyFile(int directory, const char* name) {
+#if defined(__SANITIZE_THREAD__)
+    // GCC 12's libtsan does not see openat: closing a descriptor it never saw open would
+    // look like a race with whoever last closed the same number. Under it the file is
+    // opened through a path it does see.
+    const std::string path = "/proc/self/fd/" + std::to_string(directory) + "/" + name;
+    fd_ = RegularFile(posix::OpenRetrying(path.c_str(), kOpenFlags), identity_);
+#else
+    int fd;
+    do {
+        fd = ::openat(directory, name, kOpenFlags);
+    } while (fd < 0 && errno == EINTR);
+    fd_ = RegularFile(fd, identity_);
+#endif
 }
 
 ReadOnlyFile::~ReadOnlyFile() {

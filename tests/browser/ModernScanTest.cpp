@@ -146,6 +146,59 @@ TEST_F(ChromiumScan, RescanReadsOnlyWhatChanged) {
     EXPECT_EQ(rows["growing.mp4"]->size, static_cast<std::int64_t>(kBig + 100));
 }
 
+// A rescan that reads nothing keeps the streams it found; one that finds a part gone
+// finds them again.
+TEST_F(ChromiumScan, AStreamRowFollowsItsPartsFromRescanToRescan) {
+    std::string ts(188 * 900, '\xff');
+    for (std::size_t i = 0; i < ts.size(); i += 188) {
+        ts[i] = 0x47;
+    }
+    const std::string base = "https://v.test/s/";
+    std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    for (int i = 0; i < 3; ++i) {
+        playlist += "#EXTINF:2.0,\nseg" + std::to_string(i) + ".ts\n";
+        Put("500000000000000" + std::to_string(i), base + "seg" + std::to_string(i) + ".ts", ts,
+            "video/mp2t");
+    }
+    Put("5000000000000009", base + "index.m3u8", playlist + "#EXT-X-ENDLIST\n",
+        "application/vnd.apple.mpegurl");
+    const auto bytes = static_cast<std::int64_t>(ts.size());
+    const struct {
+        const char* removed;
+        const char* type;  // of the one row of the stream's parts
+        std::int64_t size;
+    } steps[] = {
+        {nullptr, "HLS stream", 3 * bytes},
+        {nullptr, "HLS stream", 3 * bytes},
+        {"5000000000000002_0", "HLS stream", 2 * bytes},
+        // Without its playlist: grouped by the segments' addresses.
+        {"5000000000000009_0", "Stream segments", 2 * bytes},
+    };
+    CacheScanner scanner;
+    scanner.SetOptions(data, kMinimalKB, true);
+    for (const auto& step : steps) {
+        const std::string label = step.removed ? step.removed : "unchanged";
+        const bool first = scanner.entries.empty();
+        if (step.removed) {
+            fs::remove(data + "/" + step.removed);
+        }
+        scanner.Rescan();
+        if (!first) {
+            EXPECT_EQ(scanner.filesRead, 0u) << label;
+        }
+        ASSERT_EQ(scanner.entries.size(), 5u) << label;
+        std::vector<const OperaCacheEntry*> parts;
+        for (const auto& row : scanner.entries) {
+            if (scanner.Address(row).starts_with(base)) {
+                parts.push_back(&row);
+            }
+        }
+        ASSERT_EQ(parts.size(), 1u) << label;
+        EXPECT_EQ(scanner.ContentType(*parts[0]), step.type) << label;
+        EXPECT_EQ(parts[0]->size, step.size) << label;
+    }
+}
+
 // A cache of more files than one thread looks at alone: each entry still finds its own
 // pieces, and nothing is lost or listed twice.
 TEST(ModernScan, ALargeChromiumCacheKeepsEveryEntryWithItsOwnPieces) {
