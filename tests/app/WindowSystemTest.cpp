@@ -209,7 +209,7 @@ TEST_F(WindowSystemTest, AlwaysOnTopKeepsThePlayersWindow) {
     }
 
     // A click on the second row selects it, and the window shows it.
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 2u);
     const std::string script = frmMediaBrowser->scanner.entries[1].fileName;
     const QRect row = list->visualRect(list->model()->index(1, 0));
@@ -613,7 +613,7 @@ TEST_F(WindowSystemTest, TheWindowAnswersPingsWhileALargeCacheIsRescanned) {
     }
     Start();
     ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }, 60000));
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     Xdo(At(list->viewport()->mapToGlobal(list->viewport()->rect().center())));
     Xdo({"click", "3"});
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->PopupMenu->isVisible(); }));

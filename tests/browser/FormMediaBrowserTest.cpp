@@ -167,7 +167,7 @@ TEST_F(MediaBrowserTest, ReselectedRowIsScrolledIntoView) {
 
 TEST_F(MediaBrowserTest, EnterAndDoubleClickAskToPlayWithOrWithoutSelection) {
     MakeThree();
-    QTreeView* list = panel.lvCachedFiles;
+    auto* list = panel.lvCachedFiles;
     QSignalSpy activated(list, &QAbstractItemView::activated);
 
     QTest::keyClick(list, Qt::Key_Return);
