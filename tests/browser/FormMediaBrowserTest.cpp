@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -249,6 +250,51 @@ TEST_F(MediaBrowserTest, OtherPageChooserAndEnter) {
 
     QTest::keyClick(panel.edOtherFile, Qt::Key_Return);
     EXPECT_EQ(plays, 0);
+}
+
+// The details list's keys move as in a flat list, and its column widths and the chosen
+// row outlast a trip to the thumbnail grid and back.
+TEST_F(MediaBrowserTest, DetailsKeysAndColumnWidthsAcrossTheViews) {
+    MakeThree();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QAbstractItemView* list = panel.lvCachedFiles;
+    list->setFocus();
+    SelectRow(1);
+    const struct {
+        Qt::Key key;
+        int row;
+    } moves[] = {{Qt::Key_End, 2},
+                 {Qt::Key_Home, 0},
+                 {Qt::Key_Right, 0},
+                 {Qt::Key_Left, 0},
+                 {Qt::Key_Down, 1}};
+    for (const auto& move : moves) {
+        QTest::keyClick(list, move.key);
+        EXPECT_EQ(SelectedRow(), move.row) << "key " << move.key;
+    }
+    QTest::keyClick(list, Qt::Key_Tab);
+    EXPECT_FALSE(list->hasFocus()) << "Tab leaves the list";
+
+    // The border between the first two titles, dragged 40 pixels to the right.
+    QHeaderView* header = panel.lvCachedFiles->header();
+    const int width = header->sectionSize(0);
+    const QPoint border(header->sectionViewportPosition(1) - 1, header->height() / 2);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, border);
+    QTest::mouseMove(header->viewport(), border + QPoint(20, 0));
+    QTest::mouseMove(header->viewport(), border + QPoint(40, 0));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, border + QPoint(40, 0));
+    ASSERT_EQ(header->sectionSize(0), width + 40);
+
+    QTest::keyClick(&panel, Qt::Key_1, Qt::ControlModifier);
+    ASSERT_TRUE(panel.ThumbnailView());
+    EXPECT_EQ(panel.lvThumbnails->currentIndex().row(), 1);
+    EXPECT_EQ(panel.GetSelectedFile(), cache / "g_0001/b");
+    QTest::keyClick(panel.lvThumbnails, Qt::Key_Right);
+    QTest::keyClick(&panel, Qt::Key_2, Qt::ControlModifier);
+    ASSERT_FALSE(panel.ThumbnailView());
+    EXPECT_EQ(SelectedRow(), 2) << "the row chosen in the grid";
+    EXPECT_EQ(header->sectionSize(0), width + 40);
 }
 
 }  // namespace
