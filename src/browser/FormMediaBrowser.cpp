@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -170,16 +169,9 @@ void TfrmMediaBrowser::BuildCachePage() {
         }
     };
 
-    // The grid: the same rows and the same selection as the list, each a cell of the
-    // same size laid out in lines, which a million rows cost no measuring.
-    lvThumbnails = new QListView(pnlList);
+    // The grid: the same rows and the same selection as the list.
+    lvThumbnails = new ThumbnailGrid(pnlList);
     lvThumbnails->setObjectName(QStringLiteral("lvThumbnails"));
-    lvThumbnails->setFlow(QListView::LeftToRight);
-    lvThumbnails->setWrapping(true);
-    lvThumbnails->setResizeMode(QListView::Adjust);
-    lvThumbnails->setMovement(QListView::Static);
-    lvThumbnails->setUniformItemSizes(true);
-    lvThumbnails->setSpacing(2);
     lvThumbnails->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvThumbnails->setSelectionMode(QAbstractItemView::SingleSelection);
     lvThumbnails->setSelectionBehavior(QAbstractItemView::SelectRows);

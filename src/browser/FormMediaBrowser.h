@@ -12,6 +12,7 @@
 #include "browser/BackgroundScan.h"
 #include "browser/CacheScanner.h"
 #include "browser/DetailsView.h"
+#include "browser/ThumbnailGrid.h"
 #include "cache/CacheDiscovery.h"
 
 class CachedFilesModel;
@@ -23,7 +24,6 @@ class QAction;
 class QItemSelectionModel;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QMenu;
 class QPushButton;
 class QTabWidget;
@@ -107,7 +107,7 @@ class TfrmMediaBrowser : public QWidget {
     QToolButton* btnThumbnails;
     QToolButton* btnDetails;
     DetailsView* lvCachedFiles;
-    QListView* lvThumbnails;
+    ThumbnailGrid* lvThumbnails;
     CachedFilesModel* lvCachedFilesModel;
     // The chosen row, whichever view shows it.
     QItemSelectionModel* selection;

@@ -521,7 +521,7 @@ TEST_F(WindowSystemTest, CtrlOneShowsPicturesAndEnterPlaysTheChosenOne) {
     TakeKeyboard();
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->facts->Done(); }, 20000));
     Xdo({"key", "ctrl+1"});
-    QListView* grid = frmMediaBrowser->lvThumbnails;
+    auto* grid = frmMediaBrowser->lvThumbnails;
     ASSERT_TRUE(QTest::qWaitFor([grid] { return grid->isVisible(); }));
     EXPECT_FALSE(frmMediaBrowser->lvCachedFiles->isVisible());
     QTest::qWait(300);
