@@ -273,6 +273,8 @@ void TfrmMediaBrowser::SetThumbnailView(bool thumbnails) {
     to->show();
     from->hide();
     Attach(from, false);
+    // Its size now, not at the next pass of the event loop, for the scroll below.
+    pnlList->layout()->activate();
     if (focused) {
         to->setFocus();
     }
