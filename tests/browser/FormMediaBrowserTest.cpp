@@ -60,7 +60,7 @@ class MediaBrowserTest : public ::testing::Test {
     }
 
     int SelectedRow() const {
-        const auto rows = panel.lvCachedFiles->selectionModel()->selectedRows();
+        const auto rows = panel.selection->selectedRows();
         return rows.size() == 1 ? rows.front().row() : -1;
     }
 
@@ -295,6 +295,44 @@ TEST_F(MediaBrowserTest, DetailsKeysAndColumnWidthsAcrossTheViews) {
     ASSERT_FALSE(panel.ThumbnailView());
     EXPECT_EQ(SelectedRow(), 2) << "the row chosen in the grid";
     EXPECT_EQ(header->sectionSize(0), width + 40);
+}
+
+// The grid's keys walk its cells as they lie, line by line; a click chooses a cell, a
+// double click plays it.
+TEST_F(MediaBrowserTest, GridKeysAndClicksFollowTheCells) {
+    for (int i = 0; i < 7; ++i) {
+        MakeFile(cache / ("g_0001/f" + std::to_string(i)), 1024, 10 * (7 - i));  // f6 newest
+    }
+    panel.SetCacheOptions(cache.path(), 0, true);
+    ASSERT_TRUE(browsertest::WaitForScan(panel));
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QTest::keyClick(&panel, Qt::Key_1, Qt::ControlModifier);
+    ThumbnailGrid* grid = panel.lvThumbnails;
+    ASSERT_TRUE(grid->isVisible());
+    const int columns =
+        (grid->viewport()->width() - ThumbnailGrid::kSpacing) /
+        (grid->visualRect(panel.lvCachedFilesModel->index(0, 0)).width() + ThumbnailGrid::kSpacing);
+    ASSERT_EQ(columns, 2) << "the moves below are for two cells a line";
+    grid->setFocus();
+    const struct {
+        Qt::Key key;
+        int row;
+    } moves[] = {{Qt::Key_Home, 0}, {Qt::Key_Right, 1}, {Qt::Key_Down, 3}, {Qt::Key_Down, 5},
+                 {Qt::Key_Down, 6}, {Qt::Key_Down, 6},  {Qt::Key_Up, 4},   {Qt::Key_Left, 3},
+                 {Qt::Key_Home, 0}, {Qt::Key_Left, 0},  {Qt::Key_End, 6}};
+    for (const auto& move : moves) {
+        QTest::keyClick(grid, move.key);
+        EXPECT_EQ(SelectedRow(), move.row) << "key " << move.key;
+    }
+
+    grid->scrollTo(panel.lvCachedFilesModel->index(2, 0));
+    const QRect third = grid->visualRect(panel.lvCachedFilesModel->index(2, 0));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(SelectedRow(), 2);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(plays, 1);
+    EXPECT_EQ(panel.GetSelectedFile(), cache / "g_0001/f4");
 }
 
 }  // namespace
