@@ -4,10 +4,10 @@
 #include <QFileDialog>
 #include <QFont>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -17,7 +17,6 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -92,6 +91,7 @@ TfrmMediaBrowser::~TfrmMediaBrowser() {
     }
     delete lvThumbnails;
     delete lvCachedFiles;
+    delete selection;
     delete lvCachedFilesModel;
     delete facts;  // its worker reads entries described from `scanner`
     scanner.mediaKey = nullptr;
@@ -104,16 +104,11 @@ void TfrmMediaBrowser::BuildCachePage() {
 
     pnlList = new QWidget(tsOperaCache);
     pnlList->setObjectName(QStringLiteral("pnlList"));
-    lvCachedFiles = new QTreeView(pnlList);
+    lvCachedFiles = new DetailsView(pnlList);
     lvCachedFiles->setObjectName(QStringLiteral("lvCachedFiles"));
-    lvCachedFiles->setRootIsDecorated(false);
-    lvCachedFiles->setItemsExpandable(false);
     lvCachedFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvCachedFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     lvCachedFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Rows are all alike: the view then never measures rows it does not draw.
-    lvCachedFiles->setUniformRowHeights(true);
-    lvCachedFiles->setAllColumnsShowFocus(true);
     lvCachedFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     // Keep the selection as vivid without the focus as with it.
     QPalette palette = lvCachedFiles->palette();
@@ -123,7 +118,8 @@ void TfrmMediaBrowser::BuildCachePage() {
     lvCachedFiles->setPalette(palette);
 
     lvCachedFilesModel = new CachedFilesModel(scanner, this);
-    lvCachedFiles->setModel(lvCachedFilesModel);
+    selection = new QItemSelectionModel(lvCachedFilesModel, this);
+    Attach(lvCachedFiles, true);
     facts = new FactsFiller(scanner, platform::XdgBaseFolder(platform::XdgFolder::kCache), this);
     lvCachedFilesModel->SetFacts(facts);
     // Only what is in view is drawn again: a change over every row would have the list
@@ -173,23 +169,14 @@ void TfrmMediaBrowser::BuildCachePage() {
         }
     };
 
-    // The grid: the same rows and the same selection as the list, each a cell of the
-    // same size laid out in lines, which a million rows cost no measuring.
-    lvThumbnails = new QListView(pnlList);
+    // The grid: the same rows and the same selection as the list.
+    lvThumbnails = new ThumbnailGrid(pnlList);
     lvThumbnails->setObjectName(QStringLiteral("lvThumbnails"));
-    lvThumbnails->setFlow(QListView::LeftToRight);
-    lvThumbnails->setWrapping(true);
-    lvThumbnails->setResizeMode(QListView::Adjust);
-    lvThumbnails->setMovement(QListView::Static);
-    lvThumbnails->setUniformItemSizes(true);
-    lvThumbnails->setSpacing(2);
     lvThumbnails->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvThumbnails->setSelectionMode(QAbstractItemView::SingleSelection);
     lvThumbnails->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
     lvThumbnails->setItemDelegate(new ThumbnailDelegate(lvThumbnails));
-    lvThumbnails->setModel(lvCachedFilesModel);
-    lvThumbnails->setSelectionModel(lvCachedFiles->selectionModel());
     lvThumbnails->setPalette(palette);
     lvThumbnails->hide();
 
@@ -254,7 +241,7 @@ void TfrmMediaBrowser::BuildCachePage() {
             &TfrmMediaBrowser::lvCachedFilesColumnClick);
     // The view makes a row current on its own, the first one when it gets the focus, and
     // draws it as the chosen one: it is chosen, for Enter and the Play button alike.
-    connect(lvCachedFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
+    connect(selection, &QItemSelectionModel::currentChanged, this,
             &TfrmMediaBrowser::SelectCurrentRow);
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(lvCachedFiles),
                                     static_cast<QAbstractItemView*>(lvThumbnails)}) {
@@ -282,16 +269,51 @@ void TfrmMediaBrowser::SetThumbnailView(bool thumbnails) {
         return;
     }
     const bool focused = from->hasFocus();
+    Attach(to, true);
     to->show();
     from->hide();
+    Attach(from, false);
+    // Its size now, not at the next pass of the event loop, for the scroll below.
+    pnlList->layout()->activate();
     if (focused) {
         to->setFocus();
     }
-    const QModelIndex current = to->selectionModel()->currentIndex();
+    const QModelIndex current = selection->currentIndex();
     if (current.isValid()) {
         to->scrollTo(current);
     }
     facts->Restart();  // the rows now in view first
+}
+
+void TfrmMediaBrowser::Attach(QAbstractItemView* view, bool attached) {
+    if ((view->model() == lvCachedFilesModel) == attached) {
+        return;
+    }
+    QHeaderView* header = view == lvCachedFiles ? lvCachedFiles->header() : nullptr;
+    if (header && !attached) {
+        columnWidths.clear();
+        for (int column = 0; column < header->count(); ++column) {
+            columnWidths.push_back(header->sectionSize(column));
+        }
+    }
+    // The view makes a selection model of its own for each model it is given.
+    QItemSelectionModel* before = view->selectionModel();
+    view->setModel(attached ? lvCachedFilesModel : nullptr);
+    QItemSelectionModel* made = view->selectionModel();
+    if (attached) {
+        view->setSelectionModel(selection);
+    }
+    for (QItemSelectionModel* own : {before, before == made ? nullptr : made}) {
+        if (own && own != selection && own != view->selectionModel()) {
+            delete own;
+        }
+    }
+    if (header && attached) {
+        for (int column = 0;
+             column < header->count() && column < static_cast<int>(columnWidths.size()); ++column) {
+            header->resizeSection(column, columnWidths[static_cast<std::size_t>(column)]);
+        }
+    }
 }
 
 bool TfrmMediaBrowser::ClearFilter() {
@@ -497,7 +519,7 @@ void TfrmMediaBrowser::Reselect() {
                 return;  // filtered out
             }
             const QModelIndex index = lvCachedFilesModel->index(row, 0);
-            lvCachedFiles->selectionModel()->setCurrentIndex(
+            selection->setCurrentIndex(
                 index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             CurrentView()->scrollTo(index);
             return;
@@ -554,7 +576,7 @@ void TfrmMediaBrowser::SetOtherFile(const std::string& path, bool activate) {
 }
 
 bool TfrmMediaBrowser::SelectNeighbour(int step) {
-    const QModelIndexList rows = lvCachedFiles->selectionModel()->selectedRows();
+    const QModelIndexList rows = selection->selectedRows();
     if (pcSource->currentWidget() == tsOther || rows.isEmpty()) {
         return false;
     }
@@ -564,14 +586,14 @@ bool TfrmMediaBrowser::SelectNeighbour(int step) {
         return false;
     }
     const QModelIndex index = lvCachedFilesModel->index(static_cast<int>(next), 0);
-    lvCachedFiles->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(index,
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     CurrentView()->scrollTo(index);
     return true;
 }
 
 int TfrmMediaBrowser::SelectedRow() const {
-    const QModelIndexList rows = lvCachedFiles->selectionModel()->selectedRows();
+    const QModelIndexList rows = selection->selectedRows();
     if (rows.isEmpty()) {
         return -1;
     }
@@ -582,8 +604,7 @@ int TfrmMediaBrowser::SelectedRow() const {
 }
 
 void TfrmMediaBrowser::SelectCurrentRow() {
-    const QModelIndex current = lvCachedFiles->selectionModel()->currentIndex();
-    QItemSelectionModel* selection = lvCachedFiles->selectionModel();
+    const QModelIndex current = selection->currentIndex();
     if (current.isValid() && !selection->isRowSelected(current.row(), current.parent())) {
         selection->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
@@ -700,7 +721,7 @@ bool TfrmMediaBrowser::eventFilter(QObject* watched, QEvent* event) {
         QAbstractItemView* view = CurrentView();
         if (lvCachedFilesModel->rowCount() > 0) {
             const QModelIndex first = lvCachedFilesModel->index(0, 0);
-            view->selectionModel()->setCurrentIndex(
+            selection->setCurrentIndex(
                 first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             view->scrollTo(first);
         }

@@ -11,6 +11,8 @@
 
 #include "browser/BackgroundScan.h"
 #include "browser/CacheScanner.h"
+#include "browser/DetailsView.h"
+#include "browser/ThumbnailGrid.h"
 #include "cache/CacheDiscovery.h"
 
 class CachedFilesModel;
@@ -19,15 +21,14 @@ class NoticeLine;
 class FactsFiller;
 class QAbstractItemView;
 class QAction;
+class QItemSelectionModel;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QMenu;
 class QPushButton;
 class QTabWidget;
 class QTimer;
 class QToolButton;
-class QTreeView;
 
 // The panel where the user picks what to play: the files found in the browser's cache,
 // or any path on the "Other" page. It never plays anything itself; it only raises OnPlay.
@@ -105,9 +106,11 @@ class TfrmMediaBrowser : public QWidget {
     QLineEdit* edFilter;
     QToolButton* btnThumbnails;
     QToolButton* btnDetails;
-    QTreeView* lvCachedFiles;
-    QListView* lvThumbnails;
+    DetailsView* lvCachedFiles;
+    ThumbnailGrid* lvThumbnails;
     CachedFilesModel* lvCachedFilesModel;
+    // The chosen row, whichever view shows it.
+    QItemSelectionModel* selection;
     // In the list's place while no cache folder is set.
     FirstRunPage* pnlFirstRun;
     // Above the list: a cache folder that is missing or cannot be read.
@@ -150,6 +153,11 @@ class TfrmMediaBrowser : public QWidget {
     // Holds the filter row and the two views; the first-run page takes its place.
     QWidget* pnlList;
     QAbstractItemView* CurrentView() const;
+    // Gives `view` the rows and the shared selection, or takes them away: a hidden view
+    // with the model would follow every reset and selection with work over every row.
+    void Attach(QAbstractItemView* view, bool attached);
+    // The details list's column widths while it has no model to keep them.
+    std::vector<int> columnWidths;
     // Selects the remembered entry again where it is listed.
     void Reselect();
     void FilterChanged(const QString& text);

@@ -410,7 +410,7 @@ TEST_F(MainWindowTest, MediaBrowserPlayRequest) {
     // A double click on a row does the same.
     const std::string second = CacheScript("b.flv");
     Select(second);
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     const QPoint row = list->visualRect(list->currentIndex()).center();
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
     ExpectState(psPlaying);
@@ -647,7 +647,7 @@ TEST_F(MainWindowTest, KeysWhilePlayingNeverReachTheHiddenPanel) {
     frmMain->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frmMain));
     frmMediaBrowser->FocusFileControl();
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     Key(Qt::Key_Return);
     ASSERT_TRUE(Started(middle));
     for (int key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Up, Qt::Key_Space, Qt::Key_Space}) {

@@ -215,7 +215,7 @@ TEST_F(WindowSystemTest, AlwaysOnTopKeepsThePlayersWindow) {
     }
 
     // A click on the second row selects it, and the window shows it.
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     ASSERT_EQ(frmMediaBrowser->scanner.entries.size(), 2u);
     const std::string script = frmMediaBrowser->scanner.entries[1].fileName;
     const QRect row = list->visualRect(list->model()->index(1, 0));
@@ -527,7 +527,7 @@ TEST_F(WindowSystemTest, CtrlOneShowsPicturesAndEnterPlaysTheChosenOne) {
     TakeKeyboard();
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->facts->Done(); }, 20000));
     Xdo({"key", "ctrl+1"});
-    QListView* grid = frmMediaBrowser->lvThumbnails;
+    auto* grid = frmMediaBrowser->lvThumbnails;
     ASSERT_TRUE(QTest::qWaitFor([grid] { return grid->isVisible(); }));
     EXPECT_FALSE(frmMediaBrowser->lvCachedFiles->isVisible());
     QTest::qWait(300);
@@ -619,7 +619,7 @@ TEST_F(WindowSystemTest, TheWindowAnswersPingsWhileALargeCacheIsRescanned) {
     }
     Start();
     ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }, 60000));
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     Xdo(At(list->viewport()->mapToGlobal(list->viewport()->rect().center())));
     Xdo({"click", "3"});
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMediaBrowser->PopupMenu->isVisible(); }));

@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -59,7 +60,7 @@ class MediaBrowserTest : public ::testing::Test {
     }
 
     int SelectedRow() const {
-        const auto rows = panel.lvCachedFiles->selectionModel()->selectedRows();
+        const auto rows = panel.selection->selectedRows();
         return rows.size() == 1 ? rows.front().row() : -1;
     }
 
@@ -167,7 +168,7 @@ TEST_F(MediaBrowserTest, ReselectedRowIsScrolledIntoView) {
 
 TEST_F(MediaBrowserTest, EnterAndDoubleClickAskToPlayWithOrWithoutSelection) {
     MakeThree();
-    QTreeView* list = panel.lvCachedFiles;
+    auto* list = panel.lvCachedFiles;
     QSignalSpy activated(list, &QAbstractItemView::activated);
 
     QTest::keyClick(list, Qt::Key_Return);
@@ -249,6 +250,89 @@ TEST_F(MediaBrowserTest, OtherPageChooserAndEnter) {
 
     QTest::keyClick(panel.edOtherFile, Qt::Key_Return);
     EXPECT_EQ(plays, 0);
+}
+
+// The details list's keys move as in a flat list, and its column widths and the chosen
+// row outlast a trip to the thumbnail grid and back.
+TEST_F(MediaBrowserTest, DetailsKeysAndColumnWidthsAcrossTheViews) {
+    MakeThree();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QAbstractItemView* list = panel.lvCachedFiles;
+    list->setFocus();
+    SelectRow(1);
+    const struct {
+        Qt::Key key;
+        int row;
+    } moves[] = {{Qt::Key_End, 2},
+                 {Qt::Key_Home, 0},
+                 {Qt::Key_Right, 0},
+                 {Qt::Key_Left, 0},
+                 {Qt::Key_Down, 1}};
+    for (const auto& move : moves) {
+        QTest::keyClick(list, move.key);
+        EXPECT_EQ(SelectedRow(), move.row) << "key " << move.key;
+    }
+    QTest::keyClick(list, Qt::Key_Tab);
+    EXPECT_FALSE(list->hasFocus()) << "Tab leaves the list";
+
+    // The border between the first two titles, dragged 40 pixels to the right.
+    QHeaderView* header = panel.lvCachedFiles->header();
+    const int width = header->sectionSize(0);
+    const QPoint border(header->sectionViewportPosition(1) - 1, header->height() / 2);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, border);
+    QTest::mouseMove(header->viewport(), border + QPoint(20, 0));
+    QTest::mouseMove(header->viewport(), border + QPoint(40, 0));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, border + QPoint(40, 0));
+    ASSERT_EQ(header->sectionSize(0), width + 40);
+
+    QTest::keyClick(&panel, Qt::Key_1, Qt::ControlModifier);
+    ASSERT_TRUE(panel.ThumbnailView());
+    EXPECT_EQ(panel.lvThumbnails->currentIndex().row(), 1);
+    EXPECT_EQ(panel.GetSelectedFile(), cache / "g_0001/b");
+    QTest::keyClick(panel.lvThumbnails, Qt::Key_Right);
+    QTest::keyClick(&panel, Qt::Key_2, Qt::ControlModifier);
+    ASSERT_FALSE(panel.ThumbnailView());
+    EXPECT_EQ(SelectedRow(), 2) << "the row chosen in the grid";
+    EXPECT_EQ(header->sectionSize(0), width + 40);
+}
+
+// The grid's keys walk its cells as they lie, line by line; a click chooses a cell, a
+// double click plays it.
+TEST_F(MediaBrowserTest, GridKeysAndClicksFollowTheCells) {
+    for (int i = 0; i < 7; ++i) {
+        MakeFile(cache / ("g_0001/f" + std::to_string(i)), 1024, 10 * (7 - i));  // f6 newest
+    }
+    panel.SetCacheOptions(cache.path(), 0, true);
+    ASSERT_TRUE(browsertest::WaitForScan(panel));
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QTest::keyClick(&panel, Qt::Key_1, Qt::ControlModifier);
+    ThumbnailGrid* grid = panel.lvThumbnails;
+    ASSERT_TRUE(grid->isVisible());
+    const int columns =
+        (grid->viewport()->width() - ThumbnailGrid::kSpacing) /
+        (grid->visualRect(panel.lvCachedFilesModel->index(0, 0)).width() + ThumbnailGrid::kSpacing);
+    ASSERT_EQ(columns, 2) << "the moves below are for two cells a line";
+    grid->setFocus();
+    const struct {
+        Qt::Key key;
+        int row;
+    } moves[] = {{Qt::Key_Home, 0}, {Qt::Key_Right, 1}, {Qt::Key_Down, 3}, {Qt::Key_Down, 5},
+                 {Qt::Key_Down, 6}, {Qt::Key_Down, 6},  {Qt::Key_Up, 4},   {Qt::Key_Left, 3},
+                 {Qt::Key_Home, 0}, {Qt::Key_Left, 0},  {Qt::Key_End, 6}};
+    for (const auto& move : moves) {
+        QTest::keyClick(grid, move.key);
+        EXPECT_EQ(SelectedRow(), move.row) << "key " << move.key;
+    }
+
+    grid->scrollTo(panel.lvCachedFilesModel->index(2, 0));
+    const QRect third = grid->visualRect(panel.lvCachedFilesModel->index(2, 0));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(SelectedRow(), 2);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(plays, 1);
+    EXPECT_EQ(panel.GetSelectedFile(), cache / "g_0001/f4");
 }
 
 }  // namespace

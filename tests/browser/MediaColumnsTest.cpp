@@ -126,7 +126,7 @@ TEST_F(MediaColumnsTest, TheTooltipOfARowShowsItsThumbnail) {
     EXPECT_TRUE(browsertest::WaitForScan(*panel));
     ASSERT_TRUE(WaitUntilFilled());
     ClickHeader(CachedFilesModel::kPictureColumn);  // the MP4 on top
-    QTreeView* list = panel->lvCachedFiles;
+    auto* list = panel->lvCachedFiles;
     const QRect row = list->visualRect(list->model()->index(0, 0));
     // What the application sends when the mouse rests over the row.
     QHelpEvent rest(QEvent::ToolTip, row.center(), list->viewport()->mapToGlobal(row.center()));

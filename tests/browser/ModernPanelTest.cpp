@@ -66,7 +66,7 @@ class ModernPanelTest : public ::testing::Test {
     void Select(const QString& name) {
         for (int row = 0; row < panel.lvCachedFilesModel->rowCount(); ++row) {
             if (Cell(row, CachedFilesModel::kColumnFileName) == name) {
-                QTreeView* view = panel.lvCachedFiles;
+                auto* view = panel.lvCachedFiles;
                 const QRect rect = view->visualRect(panel.lvCachedFilesModel->index(row, 0));
                 QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
                 return;

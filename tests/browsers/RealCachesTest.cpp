@@ -116,7 +116,7 @@ class RealCachesTest : public ::testing::TestWithParam<CacheCase> {
 
     // Clicks row `row` of the list, then Play; the arguments the player was started with.
     std::vector<std::string> Play(int row) {
-        QTreeView* view = frmMediaBrowser->lvCachedFiles;
+        auto* view = frmMediaBrowser->lvCachedFiles;
         const QRect rect = view->visualRect(view->model()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
         QTest::mouseClick(frmMain->btnPlay, Qt::LeftButton);
@@ -303,7 +303,7 @@ TEST_P(RealStreamsTest, EachStreamIsOneRowPlayedAndCopiedJoined) {
         frmMediaBrowser->dialogs.chooseCopyTarget = [&] {
             return QString::fromStdString(copies / frmMediaBrowser->proposedCopyName.toStdString());
         };
-        QTreeView* view = frmMediaBrowser->lvCachedFiles;
+        auto* view = frmMediaBrowser->lvCachedFiles;
         const QPoint at = view->viewport()->mapTo(
             frmMain, view->visualRect(view->model()->index(row->second, 0)).center());
         QTest::mouseClick(frmMain->windowHandle(), Qt::RightButton, {}, at);
