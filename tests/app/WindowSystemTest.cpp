@@ -730,7 +730,7 @@ TEST_F(WindowSystemTest, CopyToASlowDeviceAnswersAndEscLeavesNothing) {
     Start();
     TakeKeyboard();
     ASSERT_TRUE(QTest::qWaitFor([] { return !frmMediaBrowser->ScanPending(); }));
-    QTreeView* list = frmMediaBrowser->lvCachedFiles;
+    auto* list = frmMediaBrowser->lvCachedFiles;
     Xdo({"key", "Home"});
     Xdo(At(list->viewport()->mapToGlobal(list->visualRect(list->currentIndex()).center())));
     Xdo({"click", "3"});
