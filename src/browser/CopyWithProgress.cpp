@@ -9,10 +9,8 @@
 #include <memory>
 #include <thread>
 
-#include "cache/Rebuild.h"
 #include "cache/Stream.h"
 #include "join/StreamJoin.h"
-#include "platform/WritableFile.h"
 
 namespace {
 
@@ -96,8 +94,8 @@ std::string Text(const char* text) {
     return QCoreApplication::translate("TfrmMediaBrowser", text).toLocal8Bit().toStdString();
 }
 
-// A stream is joined into one file first, then copied into place by the same rules as any
-// body (a rename at the end, links written through); each step is half of the bar.
+// A stream is joined straight into its new file beside the target, then put in place by
+// the same rules as any body (flushed, renamed at the end, links written through).
 platform::CopyResult CopyStreamWithProgress(QWidget* parent,
                                             std::shared_ptr<const cache::Stream> stream,
                                             const std::string& target) {
@@ -107,36 +105,23 @@ platform::CopyResult CopyStreamWithProgress(QWidget* parent,
                      "that fetched its keys.")};
     }
     return CopyingWithProgress(parent, [&](const platform::CopyProgress& progress) {
-        constexpr std::int64_t kHalf = 1000;
-        const std::string joined =
-            cache::NewTemporaryBodyPath(join::JoinedExtension(*stream, join::Purpose::Save));
-        if (joined.empty()) {
-            return platform::CopyResult{
-                platform::CopyStatus::Failed,
-                Text("There is no private temporary folder to join the stream in.")};
-        }
-        bool cancelled = false;
-        std::string error;
-        const auto joining = [&](std::uint64_t done, std::uint64_t total) {
-            const auto part = static_cast<std::int64_t>(
-                total == 0 ? 0 : static_cast<double>(std::min(done, total)) / total * kHalf);
-            cancelled = !progress(part, 2 * kHalf);
-            return !cancelled;
-        };
-        if (!join::JoinStream(*stream, join::Purpose::Save, joined, error, joining)) {
-            return cancelled ? platform::CopyResult{platform::CopyStatus::Cancelled, {}}
-                             : platform::CopyResult{platform::CopyStatus::Failed, error};
-        }
-        platform::CopyResult result = platform::CopyFile(
-            joined, target, [&progress](std::int64_t copied, std::int64_t total) {
-                const std::int64_t part =
-                    total <= 0
-                        ? kHalf
-                        : static_cast<std::int64_t>(static_cast<double>(copied) / total * kHalf);
-                return progress(kHalf + part, 2 * kHalf);
-            });
-        platform::RemoveFile(joined);
-        return result;
+        return platform::WriteInPlace(
+            target,
+            [&](const std::string& path) {
+                bool cancelled = false;
+                std::string error;
+                const auto joining = [&](std::uint64_t done, std::uint64_t total) {
+                    cancelled = !progress(static_cast<std::int64_t>(std::min(done, total)),
+                                          static_cast<std::int64_t>(total));
+                    return !cancelled;
+                };
+                if (join::JoinStream(*stream, join::Purpose::Save, path, error, joining)) {
+                    return platform::CopyResult{platform::CopyStatus::Copied, {}};
+                }
+                return cancelled ? platform::CopyResult{platform::CopyStatus::Cancelled, {}}
+                                 : platform::CopyResult{platform::CopyStatus::Failed, error};
+            },
+            progress);
     });
 }
 

@@ -51,6 +51,16 @@ CopyResult CopyFile(const std::string& source, const std::string& target,
 CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::string& target,
                       const CopyProgress& progress, std::size_t chunkSize = 1 << 18);
 
+// Makes `target` by `write`, which creates a new file at the path it is given (a hidden
+// name beside the target) and fills it, returning Copied, or Cancelled or Failed having
+// left nothing behind. The file then replaces the target by CopyToFile's rules: links
+// written through, the data flushed (with `progress` called meanwhile) before the rename,
+// nothing left on a failure or cancel. For data a library writes to a file of its own,
+// so that it is written once, in the target's folder.
+CopyResult WriteInPlace(const std::string& target,
+                        const std::function<CopyResult(const std::string& path)>& write,
+                        const CopyProgress& progress);
+
 // True when both paths name one existing file (same device and inode), whatever links or
 // spellings lead to it.
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -188,6 +188,33 @@ int FlushReporting(int fd, std::int64_t size, const CopyProgress& progress, bool
     return state->error;
 }
 
+// Makes the whole temporary file `tempPath`, open as `out`, the file `real`: flushed to
+// the disk first, since the rename must not publish data still only in the page cache.
+// Every way out that is not a success removes the temporary file.
+CopyResult Publish(Fd& out, const std::string& tempPath, const std::string& real, std::int64_t size,
+                   const CopyProgress& progress) {
+    const auto abandon = [&](CopyResult result) {
+        out.Close();
+        ::unlink(tempPath.c_str());
+        return result;
+    };
+    bool cancelled = false;
+    const int flushError = FlushReporting(out.get(), size, progress, cancelled);
+    if (cancelled) {
+        return abandon({CopyStatus::Cancelled, {}});
+    }
+    if (flushError != 0) {
+        return abandon(Failure(flushError));
+    }
+    if (!out.Close()) {
+        return abandon(Failure(errno));
+    }
+    if (::rename(tempPath.c_str(), real.c_str()) != 0) {
+        return abandon(Failure(errno));
+    }
+    return {CopyStatus::Copied, {}};
+}
+
 }  // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b) {
@@ -255,26 +282,33 @@ CopyResult CopyToFile(const CopySource& source, std::int64_t size, const std::st
             return abandon({CopyStatus::Cancelled, {}});
         }
     }
-    // The rename must not publish a file whose data is still only in the page cache.
-    bool cancelled = false;
-    const int flushError = FlushReporting(out.get(), size, progress, cancelled);
-    if (cancelled) {
-        return abandon({CopyStatus::Cancelled, {}});
+    return Publish(out, tempPath, real, size, progress);
+}
+
+CopyResult WriteInPlace(const std::string& target,
+                        const std::function<CopyResult(const std::string& path)>& write,
+                        const CopyProgress& progress) {
+    std::string real;
+    if (!FollowLinks(target, real)) {
+        return Failure(errno);
     }
-    if (flushError != 0) {
-        return abandon(Failure(flushError));
+    // The name is reserved by creating it; the writer makes the file anew under it.
+    std::string tempPath;
+    if (Fd reserved(CreateTemporary(real, tempPath)); reserved.get() < 0) {
+        return Failure(errno);
     }
-    if (!out.Close()) {
+    ::unlink(tempPath.c_str());
+    const CopyResult written = write(tempPath);
+    Fd out(written.status == CopyStatus::Copied
+               ? OpenRetrying(tempPath.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW)
+               : -1);
+    struct stat info {};
+    if (out.get() < 0 || ::fstat(out.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = errno;
         ::unlink(tempPath.c_str());
-        return Failure(error);
+        return written.status == CopyStatus::Copied ? Failure(error) : written;
     }
-    if (::rename(tempPath.c_str(), real.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(tempPath.c_str());
-        return Failure(error);
-    }
-    return {CopyStatus::Copied, {}};
+    return Publish(out, tempPath, real, static_cast<std::int64_t>(info.st_size), progress);
 }
 
 }  // namespace platform

@@ -261,4 +261,42 @@ TEST(FileCopy, SlowFlushKeepsReportingAndCanBeCancelled) {
     testsupport::slowFlushMs = 0;
 }
 
+// Data a writer puts in a file of its own (a join) lands as a copy does: the target, or
+// the file its link names, is replaced only by a whole file; whatever else the writer
+// says or leaves, the old target stays and no other file is left in the folder.
+TEST(FileCopy, WriteInPlaceReplacesOnlyWithWhatTheWriterFinished) {
+    struct Case {
+        const char* name;
+        CopyStatus said;
+        bool makesFile;
+        CopyStatus result;
+    };
+    const Case cases[] = {
+        {"written", CopyStatus::Copied, true, CopyStatus::Copied},
+        {"failed halfway", CopyStatus::Failed, true, CopyStatus::Failed},
+        {"cancelled", CopyStatus::Cancelled, false, CopyStatus::Cancelled},
+        {"says written, made nothing", CopyStatus::Copied, false, CopyStatus::Failed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFile(dir / "kept", "precious");
+        std::filesystem::create_symlink("kept", dir / "link");
+        const auto result = platform::WriteInPlace(
+            dir / "link",
+            [&](const std::string& path) {
+                EXPECT_EQ(std::filesystem::path(path).parent_path(), dir.path());
+                if (c.makesFile) {
+                    WriteFile(path, "joined");
+                }
+                return platform::CopyResult{c.said, {}};
+            },
+            {});
+        EXPECT_EQ(result.status, c.result);
+        EXPECT_EQ(ReadFile(dir / "kept"), c.result == CopyStatus::Copied ? "joined" : "precious");
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "link"));
+        EXPECT_EQ(EntriesIn(dir.path()), 2u);
+    }
+}
+
 }  // namespace
