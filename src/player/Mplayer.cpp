@@ -57,11 +57,10 @@ int MPlayer::Play(const cache::Entry& entry) {
         // The player needs a file it can seek in: the ranges are put together first.
         return PlayTemporary(
             cache::ExtensionForType(entry.contentType),
-            [&entry](const std::string& target, std::string& error, const KeepGoing&) {
-                error =
-                    "The cached pieces of this file could not be put "
-                    "together to play.";
-                return cache::RebuildPieces(entry, target);
+            [&entry](const std::string& target, std::string& error, const KeepGoing& keepGoing) {
+                error = "The cached pieces of this file could not be put together to play.";
+                // The rebuild runs whole: a cancel meanwhile counts at its end.
+                return keepGoing(0, 1) && cache::RebuildPieces(entry, target) && keepGoing(1, 1);
             });
     }
     if (entry.storage == cache::Storage::Stream && entry.stream) {
