@@ -97,6 +97,25 @@ TfrmMediaBrowser::~TfrmMediaBrowser() {
     scanner.mediaKey = nullptr;
 }
 
+namespace {
+
+// What both views of the list share: one row chosen at a time, nothing edited, the menu of
+// the panel, and the selection as vivid without the focus as with it.
+void SetUpView(QAbstractItemView* view, const QString& name) {
+    view->setObjectName(name);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QPalette palette = view->palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    }
+    view->setPalette(palette);
+}
+
+}  // namespace
+
 void TfrmMediaBrowser::BuildCachePage() {
     tsOperaCache = new QWidget;
     tsOperaCache->setObjectName(QStringLiteral("tsOperaCache"));
@@ -105,17 +124,7 @@ void TfrmMediaBrowser::BuildCachePage() {
     pnlList = new QWidget(tsOperaCache);
     pnlList->setObjectName(QStringLiteral("pnlList"));
     lvCachedFiles = new DetailsView(pnlList);
-    lvCachedFiles->setObjectName(QStringLiteral("lvCachedFiles"));
-    lvCachedFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvCachedFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvCachedFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvCachedFiles->setContextMenuPolicy(Qt::CustomContextMenu);
-    // Keep the selection as vivid without the focus as with it.
-    QPalette palette = lvCachedFiles->palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
-        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
-    }
-    lvCachedFiles->setPalette(palette);
+    SetUpView(lvCachedFiles, QStringLiteral("lvCachedFiles"));
 
     lvCachedFilesModel = new CachedFilesModel(scanner, this);
     selection = new QItemSelectionModel(lvCachedFilesModel, this);
@@ -171,13 +180,8 @@ void TfrmMediaBrowser::BuildCachePage() {
 
     // The grid: the same rows and the same selection as the list.
     lvThumbnails = new ThumbnailGrid(pnlList);
-    lvThumbnails->setObjectName(QStringLiteral("lvThumbnails"));
-    lvThumbnails->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvThumbnails->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvThumbnails->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
+    SetUpView(lvThumbnails, QStringLiteral("lvThumbnails"));
     lvThumbnails->setItemDelegate(new ThumbnailDelegate(lvThumbnails));
-    lvThumbnails->setPalette(palette);
     lvThumbnails->hide();
 
     edFilter = new QLineEdit(pnlList);
