@@ -12,6 +12,7 @@
 #include "cache/EntryReaders.h"
 #include "cache/StreamAssembly.h"
 #include "platform/DirectoryListing.h"
+#include "platform/DirectoryListing.h"
 #include "platform/ReadOnlyFile.h"
 
 // One cached file that is big enough to be offered for playing.
@@ -170,10 +171,12 @@ class CacheScanner {
         bool lookedAt = true;  // false: the identities are not known until it is read
     };
     // Reads (or recalls) the entries of a modern cache and lists them.
-    void TakeModernEntries(const std::vector<ModernFile>& files, const cache::OpenEntryFile& open);
-    // Reads one entry into `known`; safe on several threads at once.
+    void TakeModernEntries(const std::vector<ModernFile>& files,
+                           const platform::DirectoryListing& listing, const std::string& dir);
+    // Reads one entry into `known`, from `edges` where the scan read them; safe on several
+    // threads at once.
     static void ReadModernEntry(cache::Format readAs, const ModernFile& file, Remembered& known,
-                                const cache::OpenEntryFile& open);
+                                const cache::OpenEntryFile& open, const cache::KnownEdges* edges);
     // Lists what the modern scan read: each stream as one row, then the media entries
     // that are no part of one.
     void ListModernEntries(std::unordered_map<std::string, Remembered>& seen, bool unchanged);

@@ -15,6 +15,7 @@
 #include "cache/StreamAssembly.h"
 #include "media/MediaFacts.h"
 #include "platform/Collation.h"
+#include "platform/FileEdges.h"
 #include "platform/FileTime.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -112,6 +113,8 @@ void CacheScanner::ScanChromium(const std::string& dir) {
     // `_1` files hold no body; `todelete_` files are on their way out; the index and
     // anything else of the browser's are no entries.
     platform::DirectoryListing listing(dir);
+    // Batched reads want every file's size before they start.
+    const bool lookUpAll = platform::EdgeReader::Supported();
     std::vector<ListedFile> files = ListFiles(
         listing,
         [](std::string_view name) {
@@ -120,6 +123,9 @@ void CacheScanner::ScanChromium(const std::string& dir) {
         },
         [&](std::string_view name) {
             // An entry's pieces are looked up with the entry they belong to.
+            if (lookUpAll) {
+                return true;
+            }
             std::string entry = Join(dir, name);
             entry.back() = '0';
             return remembered.count(entry) > 0;
@@ -145,25 +151,28 @@ void CacheScanner::ScanChromium(const std::string& dir) {
                           hasPieces ? Join(dir, piecesIt->first + "_s") : std::string(),
                           hasPieces ? piecesIt->second : platform::FileIdentity{}, file.lookedAt});
     }
-    TakeModernEntries(modern, OpenIn(listing, dir));
+    TakeModernEntries(modern, listing, dir);
 }
 
 void CacheScanner::ScanFirefox(const std::string& dir) {
     platform::DirectoryListing listing(dir);
+    const bool lookUpAll = platform::EdgeReader::Supported();
     const std::vector<ListedFile> files = ListFiles(
         listing, [](std::string_view) { return true; },
-        [&](std::string_view name) { return remembered.count(Join(dir, name)) > 0; }, control);
+        [&](std::string_view name) { return lookUpAll || remembered.count(Join(dir, name)) > 0; },
+        control);
     std::vector<ModernFile> modern;
     for (const ListedFile& file : files) {
         if (file.present) {
             modern.push_back({Join(dir, file.name), file.identity, {}, {}, file.lookedAt});
         }
     }
-    TakeModernEntries(modern, OpenIn(listing, dir));
+    TakeModernEntries(modern, listing, dir);
 }
 
 void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
-                                     const cache::OpenEntryFile& open) {
+                                     const platform::DirectoryListing& listing,
+                                     const std::string& dir) {
     std::unordered_map<std::string, Remembered> seen;
     seen.reserve(files.size());
     // What an earlier scan learnt is taken over; the rest is read, shared out over the
@@ -181,18 +190,41 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
         }
     }
     filesRead += toRead.size();
-    constexpr std::size_t kChunk = 64;
+    constexpr std::size_t kChunk = platform::EdgeReader::kBatch;
     std::atomic<std::size_t> next{0};
     const cache::Format readAs = format;
+    const cache::OpenEntryFile open = OpenIn(listing, dir);
+    const std::size_t nameAt = Join(dir, "").size();
+    const cache::EdgeSizes sizes = cache::EdgesReadOf(readAs);
     auto work = [&](unsigned) {
+        // Each chunk's files are read in one batch where the system allows it, and their
+        // entries are made from what came; the rest open their files one by one.
+        platform::EdgeReader edges(listing, sizes.whole, sizes.head, sizes.tail);
+        std::vector<platform::EdgeReader::File> batch;
         for (std::size_t first = next.fetch_add(kChunk); first < toRead.size();
              first = next.fetch_add(kChunk)) {
             const std::size_t last = std::min(toRead.size(), first + kChunk);
             if (Stopped()) {
                 return;  // what is left unread is read by the next scan
             }
+            batch.clear();
+            if (edges.Available()) {
+                for (std::size_t i = first; i < last; ++i) {
+                    const ModernFile& file = *toRead[i].first;
+                    batch.push_back({file.path.c_str() + nameAt,
+                                     static_cast<std::uint64_t>(file.identity.size)});
+                }
+                edges.Read(batch);
+            }
             for (std::size_t i = first; i < last; ++i) {
-                ReadModernEntry(readAs, *toRead[i].first, *toRead[i].second, open);
+                const ModernFile& file = *toRead[i].first;
+                cache::KnownEdges known;
+                const cache::KnownEdges* held = nullptr;
+                if (!batch.empty() && file.lookedAt && edges.Of(i - first).read) {
+                    known = {file.identity, edges.Of(i - first).head, edges.Of(i - first).tail};
+                    held = &known;
+                }
+                ReadModernEntry(readAs, file, *toRead[i].second, open, held);
             }
         }
     };
@@ -205,11 +237,12 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
 }
 
 void CacheScanner::ReadModernEntry(cache::Format readAs, const ModernFile& file, Remembered& known,
-                                   const cache::OpenEntryFile& open) {
+                                   const cache::OpenEntryFile& open,
+                                   const cache::KnownEdges* edges) {
     cache::ReadEntry read;
     const bool ok = readAs == cache::Format::Chromium
-                        ? cache::ReadChromiumFiles(file.path, file.piecesPath, read, open)
-                        : cache::ReadFirefoxFile(file.path, read, open);
+                        ? cache::ReadChromiumFiles(file.path, file.piecesPath, read, open, edges)
+                        : cache::ReadFirefoxFile(file.path, read, open, edges);
     // Remembered by what the listing saw, so that the next listing finds it again; a
     // file that changed between the two simply reads again next time. A file the listing
     // did not look up is remembered as it was read.

@@ -14,7 +14,6 @@ namespace {
 
 // What is read from each end of a `_0` file at once: header, key and the body's first
 // bytes at the start; end records and usually all the headers at the end.
-constexpr std::size_t kEdgeRead = 4096;
 
 std::uint32_t U32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -100,7 +99,7 @@ bool ReadChromiumEntry(const ByteSource& file, ChromiumEntryFacts& facts) {
     if (size < kChromiumHeaderSize) {
         return false;
     }
-    unsigned char head[kEdgeRead];
+    unsigned char head[kChromiumEdgeRead];
     const std::int64_t got = file.ReadAt(0, head, sizeof head);
     if (got < static_cast<std::int64_t>(kChromiumHeaderSize)) {
         return false;
@@ -128,8 +127,8 @@ bool ReadChromiumEntry(const ByteSource& file, ChromiumEntryFacts& facts) {
 
     // From the end: stream 0's end record, [the key's hash], stream 0, stream 1's end
     // record. A file without them is still being written: its body runs to the end.
-    const std::uint64_t tailStart = size > kEdgeRead ? size - kEdgeRead : 0;
-    unsigned char tail[kEdgeRead];
+    const std::uint64_t tailStart = size > kChromiumEdgeRead ? size - kChromiumEdgeRead : 0;
+    unsigned char tail[kChromiumEdgeRead];
     const auto tailLength = static_cast<std::size_t>(size - tailStart);
     if (!file.ReadExactly(tailStart, tail, tailLength)) {
         return false;

@@ -18,6 +18,8 @@ inline constexpr std::size_t kChromiumHeaderSize = 24;
 inline constexpr std::size_t kChromiumEndRecordSize = 24;
 inline constexpr std::size_t kChromiumRangeHeaderSize = 32;
 inline constexpr std::size_t kChromiumKeyHashSize = 32;
+// The reader takes this much from the start and from the end of a file at once.
+inline constexpr std::size_t kChromiumEdgeRead = 4096;
 // Longer keys are refused rather than read: no URL the program lists comes near it.
 inline constexpr std::uint32_t kChromiumMaxKeyLength = 64 * 1024;
 // Response headers larger than this are not read; the entry is then a plain file.

@@ -1,6 +1,7 @@
 #include "cache/EntryReaders.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "cache/ChromiumEntry.h"
 #include "cache/FirefoxEntry.h"
@@ -17,30 +18,85 @@ constexpr std::int64_t kNanoseconds = 1000000000;
 // cache (scripts, styles, small images, playlists) are this small.
 constexpr std::uint64_t kWholeRead = 16 * 1024;
 
-// A file's bytes, from memory when it is small enough to have been read whole.
-class SmallFileSource final : public ByteSource {
+platform::ReadOnlyFile Open(const std::string& path, const OpenEntryFile& open) {
+    return open ? open(path) : platform::ReadOnlyFile(path);
+}
+
+// A file's bytes, from memory where its edges are held, else from the file itself: the
+// one already open, or opened on first need and read only while it is still the file
+// those edges came from.
+class EdgeFirstSource final : public ByteSource {
   public:
-    explicit SmallFileSource(const platform::ReadOnlyFile& file) : file_(file) {
-        if (file_.Size() <= kWholeRead) {
-            bytes_.resize(static_cast<std::size_t>(file_.Size()));
-            // Short or failed (the file shrank): read as it comes instead.
-            whole_ = file_.ReadExactly(0, bytes_.data(), bytes_.size());
-        }
+    EdgeFirstSource(const KnownEdges& edges, platform::ReadOnlyFile file, const std::string& path,
+                    const OpenEntryFile& open)
+        : edges_(edges), file_(std::move(file)), path_(path), open_(open) {}
+
+    std::uint64_t Size() const override {
+        return static_cast<std::uint64_t>(std::max<std::int64_t>(0, edges_.identity.size));
     }
-    std::uint64_t Size() const override { return file_.Size(); }
     std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) const override {
-        return whole_ ? MemorySource(bytes_).ReadAt(offset, buffer, length)
-                      : file_.ReadAt(offset, buffer, length);
+        const std::uint64_t size = Size();
+        if (offset >= size) {
+            return 0;
+        }
+        length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - offset));
+        const std::uint64_t tailStart = size - edges_.tail.size();
+        if (offset + length <= edges_.head.size()) {
+            std::copy_n(edges_.head.data() + offset, length, static_cast<unsigned char*>(buffer));
+            return static_cast<std::int64_t>(length);
+        }
+        if (!edges_.tail.empty() && offset >= tailStart) {
+            std::copy_n(edges_.tail.data() + (offset - tailStart), length,
+                        static_cast<unsigned char*>(buffer));
+            return static_cast<std::int64_t>(length);
+        }
+        if (!file_.IsOpen()) {
+            file_ = Open(path_, open_);
+            if (file_.IsOpen() && file_.Identity() != edges_.identity) {
+                file_ = {};
+            }
+        }
+        return file_.IsOpen() ? file_.ReadAt(offset, buffer, length) : -1;
     }
 
   private:
-    FileSource file_;
-    std::string bytes_;
-    bool whole_ = false;
+    const KnownEdges& edges_;
+    mutable platform::ReadOnlyFile file_;
+    const std::string& path_;
+    const OpenEntryFile& open_;
 };
 
-platform::ReadOnlyFile Open(const std::string& path, const OpenEntryFile& open) {
-    return open ? open(path) : platform::ReadOnlyFile(path);
+// The entry's main file as a source of bytes, with the identity it is read as: from the
+// edges a scan holds, else opened now, and read whole when small.
+struct MainFile {
+    KnownEdges edges;
+    std::string whole;
+    std::optional<EdgeFirstSource> source;
+};
+
+bool OpenMainFile(const std::string& path, const OpenEntryFile& open, const KnownEdges* known,
+                  MainFile& main) {
+    if (known != nullptr) {
+        main.edges = *known;
+        main.source.emplace(main.edges, platform::ReadOnlyFile(), path, open);
+        return true;
+    }
+    platform::ReadOnlyFile file = Open(path, open);
+    if (!file.IsOpen()) {
+        return false;
+    }
+    main.edges.identity = file.Identity();
+    if (file.Size() <= static_cast<std::int64_t>(kWholeRead)) {
+        main.whole.resize(static_cast<std::size_t>(file.Size()));
+        // Short or failed (the file shrank): read as it comes instead.
+        if (file.ReadAt(0, main.whole.data(), main.whole.size()) ==
+            static_cast<std::int64_t>(main.whole.size())) {
+            main.edges.head = {reinterpret_cast<const unsigned char*>(main.whole.data()),
+                               main.whole.size()};
+        }
+    }
+    main.source.emplace(main.edges, std::move(file), path, open);
+    return true;
 }
 
 // The size of the whole resource as the response gave it: a 206's Content-Range total,
@@ -68,16 +124,22 @@ void Finish(ReadEntry& read, const HttpHead& head, bool hasHead, const std::stri
 
 }  // namespace
 
+EdgeSizes EdgesReadOf(Format format) {
+    // The body's first bytes tell its type; Firefox keeps everything else at the end.
+    return format == Format::Firefox ? EdgeSizes{kWholeRead, kSniffBytes, kFirefoxTailRead}
+                                     : EdgeSizes{kWholeRead, kChromiumEdgeRead, kChromiumEdgeRead};
+}
+
 bool ReadChromiumFiles(const std::string& path, const std::string& piecesPath, ReadEntry& read,
-                       const OpenEntryFile& open) {
+                       const OpenEntryFile& open, const KnownEdges* edges) {
     read = ReadEntry{};
-    const platform::ReadOnlyFile file = Open(path, open);
-    if (!file.IsOpen()) {
+    MainFile main;
+    if (!OpenMainFile(path, open, edges, main)) {
         return false;
     }
-    read.identity = file.Identity();
+    read.identity = main.edges.identity;
     ChromiumEntryFacts facts;
-    if (!ReadChromiumEntry(SmallFileSource(file), facts)) {
+    if (!ReadChromiumEntry(*main.source, facts)) {
         return false;
     }
     Entry& e = read.entry;
@@ -113,15 +175,16 @@ bool ReadChromiumFiles(const std::string& path, const std::string& piecesPath, R
     return true;
 }
 
-bool ReadFirefoxFile(const std::string& path, ReadEntry& read, const OpenEntryFile& open) {
+bool ReadFirefoxFile(const std::string& path, ReadEntry& read, const OpenEntryFile& open,
+                     const KnownEdges* edges) {
     read = ReadEntry{};
-    const platform::ReadOnlyFile file = Open(path, open);
-    if (!file.IsOpen()) {
+    MainFile main;
+    if (!OpenMainFile(path, open, edges, main)) {
         return false;
     }
-    read.identity = file.Identity();
+    read.identity = main.edges.identity;
     FirefoxEntryFacts facts;
-    if (!ReadFirefoxEntry(SmallFileSource(file), facts)) {
+    if (!ReadFirefoxEntry(*main.source, facts)) {
         return false;
     }
     Entry& e = read.entry;

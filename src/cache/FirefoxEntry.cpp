@@ -11,7 +11,6 @@ namespace cache {
 namespace {
 
 // What the first read from the end takes: usually the whole metadata.
-constexpr std::size_t kTailRead = 16 * 1024;
 
 std::uint32_t Be32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -61,7 +60,7 @@ bool ReadFirefoxEntry(const ByteSource& file, FirefoxEntryFacts& facts) {
     if (size < 4) {
         return false;
     }
-    const std::uint64_t tailStart = size > kTailRead ? size - kTailRead : 0;
+    const std::uint64_t tailStart = size > kFirefoxTailRead ? size - kFirefoxTailRead : 0;
     std::string tail(static_cast<std::size_t>(size - tailStart), '\0');
     if (!file.ReadExactly(tailStart, tail.data(), tail.size())) {
         return false;

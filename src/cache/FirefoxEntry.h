@@ -13,6 +13,8 @@ namespace cache {
 inline constexpr std::uint64_t kFirefoxChunkSize = 256 * 1024;
 // Metadata larger than this is not read (real ones are a few kilobytes).
 inline constexpr std::uint64_t kFirefoxMaxMetadata = 1024 * 1024;
+// The reader takes this much from the end of a file at once: the metadata, mostly.
+inline constexpr std::size_t kFirefoxTailRead = 16 * 1024;
 
 struct FirefoxEntryFacts {
     std::string url;             // the key after its tags

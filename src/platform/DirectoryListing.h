@@ -73,6 +73,10 @@ class DirectoryListing {
     // Opens the file `name` in this folder, under the same terms as FileDetails.
     ReadOnlyFile OpenFile(const char* name) const;
 
+    // The folder's descriptor, for the few services that open many of its files in one
+    // go; -1 when not open.
+    int Descriptor() const;
+
   private:
     void* stream_ = nullptr;  // DIR*
     bool fileDetails_ = true;

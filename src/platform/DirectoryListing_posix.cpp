@@ -159,6 +159,10 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
     return false;
 }
 
+int DirectoryListing::Descriptor() const {
+    return stream_ == nullptr ? -1 : ::dirfd(AsDir(stream_));
+}
+
 bool DirectoryListing::FileDetails(const char* name, DirectoryEntry& entry) const {
     if (stream_ == nullptr) {
         return false;
