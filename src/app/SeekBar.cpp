@@ -1,5 +1,6 @@
 #include "app/SeekBar.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -248,15 +249,33 @@ void SeekBar::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(QRectF(xOf(fraction) - 3, groove.top() - 3, 6, groove.height() + 6), 2, 2);
 
     p.setPen(palette().color(QPalette::WindowText));
-    const QString text = TimeText();
     if (Wide()) {
         p.drawText(QRect(groove.right() + 8, 0, width() - groove.right() - 8, height()),
-                   Qt::AlignVCenter | Qt::AlignLeft, text);
+                   Qt::AlignVCenter | Qt::AlignLeft, TimeText());
     } else {
-        // Where the whole text does not fit under the groove, the position alone does.
-        const QRect below(0, groove.bottom() + 2, width(), height() - groove.bottom() - 2);
-        const QString clock = text.section(QLatin1Char(' '), 0, 0);
-        p.drawText(below, Qt::AlignCenter,
-                   fontMetrics().horizontalAdvance(text) <= width() ? text : clock);
+        const auto [font, text] = NarrowText();
+        p.setFont(font);
+        p.drawText(QRect(0, groove.bottom() + 2, width(), height() - groove.bottom() - 2),
+                   Qt::AlignCenter, text);
     }
+}
+
+std::pair<QFont, QString> SeekBar::NarrowText() const {
+    const QString text = TimeText();
+    QFont small = font();
+    if (small.pointSizeF() > 0) {
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    } else {
+        small.setPixelSize(std::max(1, small.pixelSize() * 85 / 100));
+    }
+    for (const QFont& candidate : {font(), small}) {
+        if (QFontMetrics(candidate).horizontalAdvance(text) <= width()) {
+            return {candidate, text};
+        }
+    }
+    return {small, text.section(QLatin1Char(' '), 0, 0)};
+}
+
+QString SeekBar::ShownText() const {
+    return Wide() ? TimeText() : NarrowText().second;
 }
