@@ -501,6 +501,9 @@ TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
     Xdo({"key", "f"});
     ASSERT_TRUE(QTest::qWaitFor([] { return !frmMain->IsFullScreen(); }, 3000));
     Xdo({"windowsize", "--sync", QString::number(frmMain->winId()), "700", "300"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->width() == 700; }, 3000));
+    // The bar hid itself while the pointer was away: it comes back at the bottom edge.
+    Xdo(At(frmMain->mapToGlobal(QPoint(350, frmMain->height() - 10))));
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->btnNext->isVisible(); }, 3000));
     Click(frmMain->btnNext->mapToGlobal(frmMain->btnNext->rect().center()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return playing(second) && bar->Length() > 19; }, 5000));
