@@ -35,7 +35,7 @@ SeekBar::SeekBar(QWidget* parent) : QWidget(parent) {
     // Presses here are the bar's: they drag no window and ask for no display.
     setAttribute(Qt::WA_NoMousePropagation);
     setCursor(Qt::PointingHandCursor);
-    setToolTip("Click to jump, drag to scrub, wheel to step");
+    setToolTip("Click to jump, drag to scrub, wheel to step; Page Up/Down: previous/next file");
     poll = new QTimer(this);
     poll->setInterval(kPollMs);
     connect(poll, &QTimer::timeout, this, &SeekBar::Poll);
@@ -131,11 +131,15 @@ QString SeekBar::TimeText() const {
     return FromStd(playback::TimeText(position, shownLength));
 }
 
-int SeekBar::TextRoom() const {
-    // As wide as the text gets, so that the groove keeps its size as the clock runs.
+QString SeekBar::WidestText() const {
     const double shownLength = length > 0 ? length : streamLength;
     const double longest = shownLength > 0 ? shownLength : std::max(knownEnd, 600.0);
-    return fontMetrics().horizontalAdvance(FromStd(playback::TimeText(longest, shownLength))) + 8;
+    return FromStd(playback::TimeText(longest, shownLength));
+}
+
+int SeekBar::TextRoom() const {
+    // As wide as the text gets, so that the groove keeps its size as the clock runs.
+    return fontMetrics().horizontalAdvance(WidestText()) + 8;
 }
 
 bool SeekBar::Wide() const {
@@ -268,8 +272,10 @@ std::pair<QFont, QString> SeekBar::NarrowText() const {
     } else {
         small.setPixelSize(std::max(1, small.pixelSize() * 85 / 100));
     }
+    // Sized for the widest text, so that the font stays as the clock runs.
+    const QString widest = WidestText();
     for (const QFont& candidate : {font(), small}) {
-        if (QFontMetrics(candidate).horizontalAdvance(text) <= width()) {
+        if (QFontMetrics(candidate).horizontalAdvance(widest) <= width()) {
             return {candidate, text};
         }
     }

@@ -56,6 +56,8 @@ class SeekBar : public QWidget {
     void Poll();
     // The seconds the bar spans: the length, or what is known of the file so far.
     double Span() const;
+    // The longest the time text gets for this file.
+    QString WidestText() const;
     int TextRoom() const;
     bool Wide() const;
     // The font and text under the groove of a narrow bar.
