@@ -255,6 +255,7 @@ Manifest ReadMedia(Lines lines, std::string_view url) {
     Rendition r;
     r.id = m.url;
     manifest::ResultBudget budget;
+    const manifest::Resolver resolve(url);
     std::uint64_t mediaSequence = 0;
     std::uint32_t discontinuity = 0;
     std::uint64_t index = 0;  // of the next segment, every one counted
@@ -276,7 +277,7 @@ Manifest ReadMedia(Lines lines, std::string_view url) {
                 continue;
             }
             SegmentRef s;
-            s.url = manifest::Resolve(url, line);
+            s.url = resolve(line);
             s.start = start;
             s.duration = duration;
             s.discontinuity = discontinuity;

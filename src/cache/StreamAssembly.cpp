@@ -462,6 +462,77 @@ StreamTrack TrackOf(const Rendition& r) {
     return t;
 }
 
+// The entries by their address without its fragment. Every segment of every manifest is
+// looked up here, tens of thousands per scan: one flat table probed in place (linear
+// probing, each slot keeping its address's hash) costs a fraction of a node per address.
+class AddressIndex {
+  public:
+    explicit AddressIndex(const std::vector<Entry>& entries) : entries_(entries) {
+        std::size_t size = 16;
+        while (size < 2 * entries.size()) {
+            size *= 2;
+        }
+        slots_.resize(size);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].url.empty()) {
+                Add(i);
+            }
+        }
+    }
+
+    std::optional<std::size_t> Find(std::string_view url) const {
+        url = WithoutFragment(url);
+        const std::size_t hash = std::hash<std::string_view>{}(url);
+        for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
+            const Slot& slot = slots_[at];
+            if (slot.entry == kEmpty) {
+                return std::nullopt;
+            }
+            if (slot.hash == hash && AddressOf(slot.entry) == url) {
+                return slot.entry;
+            }
+        }
+    }
+
+  private:
+    static constexpr std::size_t kEmpty = SIZE_MAX;
+    struct Slot {
+        std::size_t hash = 0;
+        std::size_t entry = kEmpty;
+    };
+
+    std::size_t Mask() const { return slots_.size() - 1; }
+    std::string_view AddressOf(std::size_t index) const {
+        return WithoutFragment(entries_[index].url);
+    }
+
+    void Add(std::size_t index) {
+        const std::string_view url = AddressOf(index);
+        const std::size_t hash = std::hash<std::string_view>{}(url);
+        for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
+            Slot& slot = slots_[at];
+            if (slot.entry == kEmpty) {
+                slot = {hash, index};
+                return;
+            }
+            if (slot.hash == hash && AddressOf(slot.entry) == url) {
+                // The same address cached twice (under two sites' partitions): the fuller
+                // wins.
+                const Entry& held = entries_[slot.entry];
+                const Entry& e = entries_[index];
+                if (e.complete > held.complete ||
+                    (e.complete == held.complete && e.bodySize > held.bodySize)) {
+                    slot.entry = index;
+                }
+                return;
+            }
+        }
+    }
+
+    const std::vector<Entry>& entries_;
+    std::vector<Slot> slots_;  // a power of two of them, at most half full
+};
+
 // What of one rendition the cache holds.
 struct Found {
     const Rendition* rendition = nullptr;
@@ -475,12 +546,15 @@ class Assembler {
   public:
     Assembler(const std::vector<Entry>& entries, const ReadBodyText& readText,
               const ProbeTracks& probe)
-        : entries_(entries), readText_(readText), probe_(probe), consumed_(entries.size()) {}
+        : entries_(entries),
+          readText_(readText),
+          probe_(probe),
+          consumed_(entries.size()),
+          byUrl_(entries) {}
 
     StreamScan Run();
 
   private:
-    void IndexAddresses();
     void ReadManifests();
     void FillFromMediaPlaylists(Manifest& master, std::vector<std::size_t>& parts);
     const Manifest* MediaPlaylist(const std::string& url, std::size_t& index);
@@ -500,16 +574,13 @@ class Assembler {
     const std::optional<std::vector<Mp4Track>>& InitTracksOf(std::size_t index);
     void PairSplitFiles();
     void Consume(std::size_t index) { consumed_[index] = true; }
-    std::optional<std::size_t> Lookup(std::string_view url) const {
-        const auto it = byUrl_.find(WithoutFragment(url));
-        return it == byUrl_.end() ? std::nullopt : std::optional(it->second);
-    }
+    std::optional<std::size_t> Lookup(std::string_view url) const { return byUrl_.Find(url); }
 
     const std::vector<Entry>& entries_;
     const ReadBodyText& readText_;
     const ProbeTracks& probe_;
     std::vector<bool> consumed_;
-    std::unordered_map<std::string_view, std::size_t> byUrl_;
+    AddressIndex byUrl_;
     // Manifests by their entry, read once each.
     std::map<std::size_t, std::optional<Manifest>> manifests_;
     std::unordered_set<std::size_t> ownedByMaster_;
@@ -522,7 +593,6 @@ class Assembler {
 };
 
 StreamScan Assembler::Run() {
-    IndexAddresses();
     ReadManifests();
     // Masters first: the media playlists they name are parts of their rows.
     for (auto& [index, m] : manifests_) {
@@ -548,23 +618,6 @@ StreamScan Assembler::Run() {
         }
     }
     return scan;
-}
-
-void Assembler::IndexAddresses() {
-    byUrl_.reserve(entries_.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].url.empty()) {
-            continue;
-        }
-        // The same address cached twice (under two sites' partitions): the fuller wins.
-        auto [it, added] = byUrl_.emplace(WithoutFragment(entries_[i].url), i);
-        const Entry& held = entries_[it->second];
-        const Entry& e = entries_[i];
-        if (!added && (e.complete > held.complete ||
-                       (e.complete == held.complete && e.bodySize > held.bodySize))) {
-            it->second = i;
-        }
-    }
 }
 
 void Assembler::ReadManifests() {
