@@ -473,49 +473,53 @@ class AddressIndex {
             size *= 2;
         }
         slots_.resize(size);
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (!entries[i].url.empty()) {
-                Add(i);
+        // Slots are kept small for the cache's sake: entry counts and addresses past 32
+        // bits do not occur, and are left out rather than wrapped.
+        for (std::size_t i = 0; i < std::min<std::size_t>(entries.size(), kEmpty); ++i) {
+            const std::string_view url = WithoutFragment(entries[i].url);
+            if (!url.empty() && url.size() < UINT32_MAX) {
+                Add(static_cast<std::uint32_t>(i), url);
             }
         }
     }
 
     std::optional<std::size_t> Find(std::string_view url) const {
         url = WithoutFragment(url);
-        const std::size_t hash = std::hash<std::string_view>{}(url);
+        const std::uint64_t hash = std::hash<std::string_view>{}(url);
         for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
             const Slot& slot = slots_[at];
             if (slot.entry == kEmpty) {
                 return std::nullopt;
             }
-            if (slot.hash == hash && AddressOf(slot.entry) == url) {
+            if (Holds(slot, hash, url)) {
                 return slot.entry;
             }
         }
     }
 
   private:
-    static constexpr std::size_t kEmpty = SIZE_MAX;
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
     struct Slot {
-        std::size_t hash = 0;
-        std::size_t entry = kEmpty;
+        std::uint64_t hash = 0;
+        std::uint32_t entry = kEmpty;
+        std::uint32_t length = 0;  // of the entry's address without its fragment
     };
 
     std::size_t Mask() const { return slots_.size() - 1; }
-    std::string_view AddressOf(std::size_t index) const {
-        return WithoutFragment(entries_[index].url);
+    bool Holds(const Slot& slot, std::uint64_t hash, std::string_view url) const {
+        return slot.hash == hash && slot.length == url.size() &&
+               std::string_view(entries_[slot.entry].url).substr(0, slot.length) == url;
     }
 
-    void Add(std::size_t index) {
-        const std::string_view url = AddressOf(index);
-        const std::size_t hash = std::hash<std::string_view>{}(url);
+    void Add(std::uint32_t index, std::string_view url) {
+        const std::uint64_t hash = std::hash<std::string_view>{}(url);
         for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
             Slot& slot = slots_[at];
             if (slot.entry == kEmpty) {
-                slot = {hash, index};
+                slot = {hash, index, static_cast<std::uint32_t>(url.size())};
                 return;
             }
-            if (slot.hash == hash && AddressOf(slot.entry) == url) {
+            if (Holds(slot, hash, url)) {
                 // The same address cached twice (under two sites' partitions): the fuller
                 // wins.
                 const Entry& held = entries_[slot.entry];
@@ -561,8 +565,8 @@ class Assembler {
     void AssembleManifest(const Manifest& m, std::size_t index,
                           const std::vector<std::size_t>& parts);
     Found Find(const Rendition& r, std::vector<std::size_t>& used);
-    std::optional<StreamPiece> PieceFor(const SegmentRef& ref, Protection protection,
-                                        std::vector<std::size_t>& used);
+    bool PieceFor(const SegmentRef& ref, Protection protection, StreamPiece& piece,
+                  std::vector<std::size_t>& used);
     bool Covers(std::size_t index, std::uint64_t offset, std::uint64_t length);
     const std::optional<std::array<unsigned char, 16>>& Key(const std::string& url,
                                                             std::vector<std::size_t>& used);
@@ -585,7 +589,12 @@ class Assembler {
     std::map<std::size_t, std::optional<Manifest>> manifests_;
     std::unordered_set<std::size_t> ownedByMaster_;
     std::unordered_map<std::size_t, std::optional<RangeWalk>> walks_;
-    std::unordered_map<std::string, std::optional<std::array<unsigned char, 16>>> keys_;
+    // Keys by their address: the entry that holds one, and its bytes where it is whole.
+    struct HeldKey {
+        std::size_t entry = 0;
+        std::optional<std::array<unsigned char, 16>> bytes;
+    };
+    std::unordered_map<std::string, HeldKey> keys_;
     std::unordered_map<std::string, std::vector<std::size_t>> initsByFolder_;
     std::unordered_map<std::size_t, std::optional<std::vector<Mp4Track>>> initTracks_;
     bool initsIndexed_ = false;
@@ -723,47 +732,49 @@ const std::optional<std::array<unsigned char, 16>>& Assembler::Key(const std::st
                                                                    std::vector<std::size_t>& used) {
     auto it = keys_.find(url);
     if (it == keys_.end()) {
-        std::optional<std::array<unsigned char, 16>> key;
+        HeldKey key;
         if (const auto index = Lookup(url)) {
+            key.entry = *index;
             const auto text = readText_(entries_[*index], 16);
             if (text && text->size() == 16) {
-                key.emplace();
-                std::copy(text->begin(), text->end(), key->begin());
+                key.bytes.emplace();
+                std::copy(text->begin(), text->end(), key.bytes->begin());
             }
         }
         it = keys_.emplace(url, key).first;
     }
-    if (it->second) {
-        used.push_back(*Lookup(url));
+    if (it->second.bytes) {
+        used.push_back(it->second.entry);
     }
-    return it->second;
+    return it->second.bytes;
 }
 
-std::optional<StreamPiece> Assembler::PieceFor(const SegmentRef& ref, Protection protection,
-                                               std::vector<std::size_t>& used) {
+// Fills `piece` (a fresh one, in place where it is kept) with what the cache holds of
+// `ref`; false when it holds none of it.
+bool Assembler::PieceFor(const SegmentRef& ref, Protection protection, StreamPiece& piece,
+                         std::vector<std::size_t>& used) {
     const auto index = Lookup(ref.url);
     if (!index) {
-        return std::nullopt;
+        return false;
     }
     const Entry& e = entries_[*index];
-    StreamPiece piece;
     piece.offset = ref.offset;
     if (ref.length == kWholeResource) {
         // A whole resource cut short is a gap, not a piece.
         if (!e.complete || e.bodySize <= ref.offset) {
-            return std::nullopt;
+            return false;
         }
         piece.length = e.bodySize - ref.offset;
     } else {
         if (ref.length == 0 || !Covers(*index, ref.offset, ref.length)) {
-            return std::nullopt;
+            return false;
         }
         piece.length = ref.length;
     }
     if (!ref.keyUrl.empty() && protection == Protection::Aes128) {
         const auto& key = Key(ref.keyUrl, used);
         if (!key || piece.length % 16 != 0) {
-            return std::nullopt;
+            return false;
         }
         piece.encrypted = true;
         piece.key = *key;
@@ -775,7 +786,7 @@ std::optional<StreamPiece> Assembler::PieceFor(const SegmentRef& ref, Protection
     piece.duration = std::isfinite(ref.duration) && ref.duration > 0 ? ref.duration : 0;
     piece.discontinuity = ref.discontinuity;
     used.push_back(*index);
-    return piece;
+    return true;
 }
 
 Found Assembler::Find(const Rendition& r, std::vector<std::size_t>& used) {
@@ -787,18 +798,20 @@ Found Assembler::Find(const Rendition& r, std::vector<std::size_t>& used) {
                                    r.segments.front().url == r.init->url &&
                                    r.segments.front().offset <= r.init->offset;
     if (r.init) {
-        found.init = PieceFor(*r.init, Protection::None, used);
-        found.unusable = !found.init;
-        if (initInsideSegment) {
-            found.init.reset();
+        StreamPiece init;
+        found.unusable = !PieceFor(*r.init, Protection::None, init, used);
+        if (!found.unusable && !initInsideSegment) {
+            found.init = std::move(init);
         }
     }
     const std::size_t count = std::min(r.segments.size(), kMaxSegmentsPerRendition);
     found.pieces.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (auto piece = PieceFor(r.segments[i], r.protection, used)) {
-            found.seconds += piece->duration;
-            found.pieces.push_back(std::move(*piece));
+        StreamPiece& piece = found.pieces.emplace_back();
+        if (PieceFor(r.segments[i], r.protection, piece, used)) {
+            found.seconds += piece.duration;
+        } else {
+            found.pieces.pop_back();
         }
     }
     if (found.unusable) {
