@@ -473,11 +473,11 @@ class AddressIndex {
             size *= 2;
         }
         slots_.resize(size);
-        // Slots are kept small for the cache's sake: entry counts and addresses past 32
-        // bits do not occur, and are left out rather than wrapped.
+        // Slots are kept small for the cache's sake: entry counts past 32 bits do not
+        // occur, and are left out rather than wrapped.
         for (std::size_t i = 0; i < std::min<std::size_t>(entries.size(), kEmpty); ++i) {
             const std::string_view url = WithoutFragment(entries[i].url);
-            if (!url.empty() && url.size() < UINT32_MAX) {
+            if (!url.empty()) {
                 Add(static_cast<std::uint32_t>(i), url);
             }
         }
@@ -500,15 +500,15 @@ class AddressIndex {
   private:
     static constexpr std::uint32_t kEmpty = UINT32_MAX;
     struct Slot {
-        std::uint64_t hash = 0;
+        std::uint32_t hash = 0;  // the address's hash, cut short: most slots that are not
+                                 // the one sought are told apart without the entry
         std::uint32_t entry = kEmpty;
-        std::uint32_t length = 0;  // of the entry's address without its fragment
     };
 
     std::size_t Mask() const { return slots_.size() - 1; }
     bool Holds(const Slot& slot, std::uint64_t hash, std::string_view url) const {
-        return slot.hash == hash && slot.length == url.size() &&
-               std::string_view(entries_[slot.entry].url).substr(0, slot.length) == url;
+        return slot.hash == static_cast<std::uint32_t>(hash) &&
+               WithoutFragment(entries_[slot.entry].url) == url;
     }
 
     void Add(std::uint32_t index, std::string_view url) {
@@ -516,7 +516,7 @@ class AddressIndex {
         for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
             Slot& slot = slots_[at];
             if (slot.entry == kEmpty) {
-                slot = {hash, index, static_cast<std::uint32_t>(url.size())};
+                slot = {static_cast<std::uint32_t>(hash), index};
                 return;
             }
             if (Holds(slot, hash, url)) {
