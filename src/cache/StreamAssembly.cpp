@@ -464,7 +464,8 @@ StreamTrack TrackOf(const Rendition& r) {
 
 // The entries by their address without its fragment. Every segment of every manifest is
 // looked up here, tens of thousands per scan: one flat table probed in place (linear
-// probing, each slot keeping its address's hash) costs a fraction of a node per address.
+// probing, each slot keeping part of its address's hash) costs a fraction of a node per
+// address.
 class AddressIndex {
   public:
     explicit AddressIndex(const std::vector<Entry>& entries) : entries_(entries) {
@@ -476,9 +477,8 @@ class AddressIndex {
         // Slots are kept small for the cache's sake: entry counts past 32 bits do not
         // occur, and are left out rather than wrapped.
         for (std::size_t i = 0; i < std::min<std::size_t>(entries.size(), kEmpty); ++i) {
-            const std::string_view url = WithoutFragment(entries[i].url);
-            if (!url.empty()) {
-                Add(static_cast<std::uint32_t>(i), url);
+            if (!entries[i].url.empty()) {
+                Add(static_cast<std::uint32_t>(i), WithoutFragment(entries[i].url));
             }
         }
     }
