@@ -42,6 +42,9 @@ constexpr int kControlRightWidth = 145;
 constexpr int kNeighbourLeft = 100;
 constexpr int kNeighbourWidth = 26;
 constexpr int kSeekBarLeft = kNeighbourLeft + 2 * kNeighbourWidth + 4;
+// Narrower than this, the bar takes the neighbour buttons' room: the time and a groove
+// long enough to aim at are worth more than two buttons whose keys stay.
+constexpr int kSeekBarMinWidth = 110;
 constexpr int kResumedNoteMs = 4000;
 
 // Qt's key codes for the keys the window acts on; letters arrive upper-case whatever the
@@ -178,8 +181,7 @@ void TfrmMain::LayoutChildren() {
     pnlVideoFrame->setGeometry(0, 0, w, h);
     pnlControl->setGeometry(0, h - kControlHeight, w, kControlHeight);
     pnlControlRight->setGeometry(w - kControlRightWidth, 0, kControlRightWidth, kControlHeight);
-    seekBar->setGeometry(kSeekBarLeft, 2, std::max(0, w - kControlRightWidth - 2 - kSeekBarLeft),
-                         30);
+    LayoutLoadedControls();
     if (frmMediaBrowser && frmMediaBrowser->parentWidget() == this) {
         frmMediaBrowser->setGeometry(0, 0, w, std::max(0, h - kControlHeight));
     }
@@ -474,9 +476,17 @@ void TfrmMain::LeavePlayingEntry() {
 }
 
 void TfrmMain::ShowLoadedControls(bool loaded) {
-    btnPrevious->setVisible(loaded);
-    btnNext->setVisible(loaded);
     seekBar->setVisible(loaded);
+    LayoutLoadedControls();
+}
+
+void TfrmMain::LayoutLoadedControls() {
+    const int right = width() - kControlRightWidth - 2;
+    const bool neighbours = !seekBar->isHidden() && right - kSeekBarLeft >= kSeekBarMinWidth;
+    btnPrevious->setVisible(neighbours);
+    btnNext->setVisible(neighbours);
+    const int left = neighbours ? kSeekBarLeft : kNeighbourLeft;
+    seekBar->setGeometry(left, 2, std::max(0, right - left), 30);
 }
 
 void TfrmMain::PlayNeighbour(int step) {

@@ -141,6 +141,7 @@ class TfrmMain : public QWidget {
     // Remembers where the file playing was left, or forgets it at its end.
     void LeavePlayingEntry();
     void ShowLoadedControls(bool loaded);
+    void LayoutLoadedControls();
 
     // Shows the warning about a missing player; tests replace it to avoid a modal box.
   public:

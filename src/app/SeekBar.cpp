@@ -1,5 +1,6 @@
 #include "app/SeekBar.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -34,7 +35,7 @@ SeekBar::SeekBar(QWidget* parent) : QWidget(parent) {
     // Presses here are the bar's: they drag no window and ask for no display.
     setAttribute(Qt::WA_NoMousePropagation);
     setCursor(Qt::PointingHandCursor);
-    setToolTip("Click to jump, drag to scrub, wheel to step");
+    setToolTip("Click to jump, drag to scrub, wheel to step; Page Up/Down: previous/next file");
     poll = new QTimer(this);
     poll->setInterval(kPollMs);
     connect(poll, &QTimer::timeout, this, &SeekBar::Poll);
@@ -130,11 +131,15 @@ QString SeekBar::TimeText() const {
     return FromStd(playback::TimeText(position, shownLength));
 }
 
-int SeekBar::TextRoom() const {
-    // As wide as the text gets, so that the groove keeps its size as the clock runs.
+QString SeekBar::WidestText() const {
     const double shownLength = length > 0 ? length : streamLength;
     const double longest = shownLength > 0 ? shownLength : std::max(knownEnd, 600.0);
-    return fontMetrics().horizontalAdvance(FromStd(playback::TimeText(longest, shownLength))) + 8;
+    return FromStd(playback::TimeText(longest, shownLength));
+}
+
+int SeekBar::TextRoom() const {
+    // As wide as the text gets, so that the groove keeps its size as the clock runs.
+    return fontMetrics().horizontalAdvance(WidestText()) + 8;
 }
 
 bool SeekBar::Wide() const {
@@ -248,15 +253,35 @@ void SeekBar::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(QRectF(xOf(fraction) - 3, groove.top() - 3, 6, groove.height() + 6), 2, 2);
 
     p.setPen(palette().color(QPalette::WindowText));
-    const QString text = TimeText();
     if (Wide()) {
         p.drawText(QRect(groove.right() + 8, 0, width() - groove.right() - 8, height()),
-                   Qt::AlignVCenter | Qt::AlignLeft, text);
+                   Qt::AlignVCenter | Qt::AlignLeft, TimeText());
     } else {
-        // Where the whole text does not fit under the groove, the position alone does.
-        const QRect below(0, groove.bottom() + 2, width(), height() - groove.bottom() - 2);
-        const QString clock = text.section(QLatin1Char(' '), 0, 0);
-        p.drawText(below, Qt::AlignCenter,
-                   fontMetrics().horizontalAdvance(text) <= width() ? text : clock);
+        const auto [font, text] = NarrowText();
+        p.setFont(font);
+        p.drawText(QRect(0, groove.bottom() + 2, width(), height() - groove.bottom() - 2),
+                   Qt::AlignCenter, text);
     }
+}
+
+std::pair<QFont, QString> SeekBar::NarrowText() const {
+    const QString text = TimeText();
+    QFont small = font();
+    if (small.pointSizeF() > 0) {
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    } else {
+        small.setPixelSize(std::max(1, small.pixelSize() * 85 / 100));
+    }
+    // Sized for the widest text, so that the font stays as the clock runs.
+    const QString widest = WidestText();
+    for (const QFont& candidate : {font(), small}) {
+        if (QFontMetrics(candidate).horizontalAdvance(widest) <= width()) {
+            return {candidate, text};
+        }
+    }
+    return {small, text.section(QLatin1Char(' '), 0, 0)};
+}
+
+QString SeekBar::ShownText() const {
+    return Wide() ? TimeText() : NarrowText().second;
 }

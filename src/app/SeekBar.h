@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <chrono>
@@ -37,6 +38,8 @@ class SeekBar : public QWidget {
     double Length() const { return length; }
     // What the bar says: "1:23 / 10:00", or the time under the pointer during a drag.
     QString TimeText() const;
+    // What the bar has room to show of it: a narrow bar may show the position alone.
+    QString ShownText() const;
     // The groove the bar's times lie along, in the bar's coordinates.
     QRect Groove() const;
 
@@ -53,8 +56,12 @@ class SeekBar : public QWidget {
     void Poll();
     // The seconds the bar spans: the length, or what is known of the file so far.
     double Span() const;
+    // The longest the time text gets for this file.
+    QString WidestText() const;
     int TextRoom() const;
     bool Wide() const;
+    // The font and text under the groove of a narrow bar.
+    std::pair<QFont, QString> NarrowText() const;
     double TimeAt(int x) const;
     void Jump(double seconds);
     void Show(double seconds);

@@ -52,10 +52,24 @@ class Lines {
         }
         return true;
     }
+    std::string_view Rest() const { return rest_; }
 
   private:
     std::string_view rest_;
 };
+
+// How many lines of `text` are neither tags nor blank: about as many as the segments a
+// media playlist names, so that room for them is made once.
+std::size_t UriLines(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view line = Trimmed(text.substr(at, end - at));
+        count += !line.empty() && line.front() != '#' ? 1 : 0;
+        at = end + 1;
+    }
+    return count;
+}
 
 // An attribute list: NAME=VALUE pairs split at the commas outside quoted strings.
 class Attributes {
@@ -254,7 +268,9 @@ Manifest ReadMedia(Lines lines, std::string_view url) {
     m.live = true;
     Rendition r;
     r.id = m.url;
+    r.segments.reserve(std::min(UriLines(lines.Rest()), kMaxSegmentsPerRendition));
     manifest::ResultBudget budget;
+    const manifest::Resolver resolve(url);
     std::uint64_t mediaSequence = 0;
     std::uint32_t discontinuity = 0;
     std::uint64_t index = 0;  // of the next segment, every one counted
@@ -276,7 +292,7 @@ Manifest ReadMedia(Lines lines, std::string_view url) {
                 continue;
             }
             SegmentRef s;
-            s.url = manifest::Resolve(url, line);
+            s.url = resolve(line);
             s.start = start;
             s.duration = duration;
             s.discontinuity = discontinuity;

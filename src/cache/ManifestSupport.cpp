@@ -1,5 +1,6 @@
 #include "cache/ManifestSupport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -30,6 +31,18 @@ bool StartsWithAny(std::string_view text, std::initializer_list<std::string_view
     return false;
 }
 
+// A name of only these is one path segment that resolving leaves as it is: no scheme, no
+// slash or backslash, no query or fragment, nothing to trim or percent-encode.
+bool IsPlainName(std::string_view reference) {
+    if (reference.empty() || reference == "." || reference == "..") {
+        return false;
+    }
+    return std::all_of(reference.begin(), reference.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view("-._~!$&'()*+,;=@%").find(c) != std::string_view::npos;
+    });
+}
+
 }  // namespace
 
 std::string Resolve(std::string_view base, std::string_view reference) {
@@ -38,6 +51,27 @@ std::string Resolve(std::string_view base, std::string_view reference) {
     }
     std::string url = ResolveUrl(base, reference);
     return url.size() > kMaxUrlBytes ? std::string() : url;
+}
+
+Resolver::Resolver(std::string_view base) : base_(base), folder_(ResolveUrl(base, "x")) {
+    if (folder_.ends_with('x')) {
+        folder_.pop_back();
+    } else {
+        folder_.clear();
+    }
+}
+
+std::string Resolver::operator()(std::string_view reference) const {
+    if (folder_.empty() || !IsPlainName(reference)) {
+        return Resolve(base_, reference);
+    }
+    if (folder_.size() + reference.size() > kMaxUrlBytes) {
+        return {};
+    }
+    std::string url;
+    url.reserve(folder_.size() + reference.size());
+    url.append(folder_).append(reference);
+    return url;
 }
 
 bool ParseSeconds(std::string_view text, double& seconds) {

@@ -18,6 +18,20 @@ inline constexpr std::size_t kMaxUrlBytes = 8192;
 // ResolveUrl within kMaxUrlBytes: "" for a longer reference or result.
 std::string Resolve(std::string_view base, std::string_view reference);
 
+// Resolve for the many references of one document against its one base. A plain name (one
+// path segment of characters an address carries as they are, the common segment line)
+// only takes the place of the base's last segment, so the base is resolved once and the
+// name appended; anything else goes through Resolve.
+class Resolver {
+  public:
+    explicit Resolver(std::string_view base);
+    std::string operator()(std::string_view reference) const;
+
+  private:
+    std::string_view base_;
+    std::string folder_;  // what a plain name is appended to; empty when the base anchors none
+};
+
 // A decimal number of seconds ("10", "9.009", "1e1"), finite, not negative and below a
 // century; false on anything else.
 bool ParseSeconds(std::string_view text, double& seconds);

@@ -462,6 +462,81 @@ StreamTrack TrackOf(const Rendition& r) {
     return t;
 }
 
+// The entries by their address without its fragment. Every segment of every manifest is
+// looked up here, tens of thousands per scan: one flat table probed in place (linear
+// probing, each slot keeping part of its address's hash) costs a fraction of a node per
+// address.
+class AddressIndex {
+  public:
+    explicit AddressIndex(const std::vector<Entry>& entries) : entries_(entries) {
+        std::size_t size = 16;
+        while (size < 2 * entries.size()) {
+            size *= 2;
+        }
+        slots_.resize(size);
+        // Slots are kept small for the cache's sake: entry counts past 32 bits do not
+        // occur, and are left out rather than wrapped.
+        for (std::size_t i = 0; i < std::min<std::size_t>(entries.size(), kEmpty); ++i) {
+            if (!entries[i].url.empty()) {
+                Add(static_cast<std::uint32_t>(i), WithoutFragment(entries[i].url));
+            }
+        }
+    }
+
+    std::optional<std::size_t> Find(std::string_view url) const {
+        url = WithoutFragment(url);
+        const std::uint64_t hash = std::hash<std::string_view>{}(url);
+        for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
+            const Slot& slot = slots_[at];
+            if (slot.entry == kEmpty) {
+                return std::nullopt;
+            }
+            if (Holds(slot, hash, url)) {
+                return slot.entry;
+            }
+        }
+    }
+
+  private:
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
+    struct Slot {
+        std::uint32_t hash = 0;  // the address's hash, cut short: most slots that are not
+                                 // the one sought are told apart without the entry
+        std::uint32_t entry = kEmpty;
+    };
+
+    std::size_t Mask() const { return slots_.size() - 1; }
+    bool Holds(const Slot& slot, std::uint64_t hash, std::string_view url) const {
+        return slot.hash == static_cast<std::uint32_t>(hash) &&
+               WithoutFragment(entries_[slot.entry].url) == url;
+    }
+
+    void Add(std::uint32_t index, std::string_view url) {
+        const std::uint64_t hash = std::hash<std::string_view>{}(url);
+        for (std::size_t at = hash & Mask();; at = (at + 1) & Mask()) {
+            Slot& slot = slots_[at];
+            if (slot.entry == kEmpty) {
+                slot = {static_cast<std::uint32_t>(hash), index};
+                return;
+            }
+            if (Holds(slot, hash, url)) {
+                // The same address cached twice (under two sites' partitions): the fuller
+                // wins.
+                const Entry& held = entries_[slot.entry];
+                const Entry& e = entries_[index];
+                if (e.complete > held.complete ||
+                    (e.complete == held.complete && e.bodySize > held.bodySize)) {
+                    slot.entry = index;
+                }
+                return;
+            }
+        }
+    }
+
+    const std::vector<Entry>& entries_;
+    std::vector<Slot> slots_;  // a power of two of them, at most half full
+};
+
 // What of one rendition the cache holds.
 struct Found {
     const Rendition* rendition = nullptr;
@@ -475,20 +550,23 @@ class Assembler {
   public:
     Assembler(const std::vector<Entry>& entries, const ReadBodyText& readText,
               const ProbeTracks& probe)
-        : entries_(entries), readText_(readText), probe_(probe), consumed_(entries.size()) {}
+        : entries_(entries),
+          readText_(readText),
+          probe_(probe),
+          consumed_(entries.size()),
+          byUrl_(entries) {}
 
     StreamScan Run();
 
   private:
-    void IndexAddresses();
     void ReadManifests();
     void FillFromMediaPlaylists(Manifest& master, std::vector<std::size_t>& parts);
     const Manifest* MediaPlaylist(const std::string& url, std::size_t& index);
     void AssembleManifest(const Manifest& m, std::size_t index,
                           const std::vector<std::size_t>& parts);
     Found Find(const Rendition& r, std::vector<std::size_t>& used);
-    std::optional<StreamPiece> PieceFor(const SegmentRef& ref, Protection protection,
-                                        std::vector<std::size_t>& used);
+    bool PieceFor(const SegmentRef& ref, Protection protection, StreamPiece& piece,
+                  std::vector<std::size_t>& used);
     bool Covers(std::size_t index, std::uint64_t offset, std::uint64_t length);
     const std::optional<std::array<unsigned char, 16>>& Key(const std::string& url,
                                                             std::vector<std::size_t>& used);
@@ -500,21 +578,23 @@ class Assembler {
     const std::optional<std::vector<Mp4Track>>& InitTracksOf(std::size_t index);
     void PairSplitFiles();
     void Consume(std::size_t index) { consumed_[index] = true; }
-    std::optional<std::size_t> Lookup(std::string_view url) const {
-        const auto it = byUrl_.find(WithoutFragment(url));
-        return it == byUrl_.end() ? std::nullopt : std::optional(it->second);
-    }
+    std::optional<std::size_t> Lookup(std::string_view url) const { return byUrl_.Find(url); }
 
     const std::vector<Entry>& entries_;
     const ReadBodyText& readText_;
     const ProbeTracks& probe_;
     std::vector<bool> consumed_;
-    std::unordered_map<std::string_view, std::size_t> byUrl_;
+    AddressIndex byUrl_;
     // Manifests by their entry, read once each.
     std::map<std::size_t, std::optional<Manifest>> manifests_;
     std::unordered_set<std::size_t> ownedByMaster_;
     std::unordered_map<std::size_t, std::optional<RangeWalk>> walks_;
-    std::unordered_map<std::string, std::optional<std::array<unsigned char, 16>>> keys_;
+    // Keys by their address: the entry that holds one, and its bytes where it is whole.
+    struct HeldKey {
+        std::size_t entry = 0;
+        std::optional<std::array<unsigned char, 16>> bytes;
+    };
+    std::unordered_map<std::string, HeldKey> keys_;
     std::unordered_map<std::string, std::vector<std::size_t>> initsByFolder_;
     std::unordered_map<std::size_t, std::optional<std::vector<Mp4Track>>> initTracks_;
     bool initsIndexed_ = false;
@@ -522,7 +602,6 @@ class Assembler {
 };
 
 StreamScan Assembler::Run() {
-    IndexAddresses();
     ReadManifests();
     // Masters first: the media playlists they name are parts of their rows.
     for (auto& [index, m] : manifests_) {
@@ -548,23 +627,6 @@ StreamScan Assembler::Run() {
         }
     }
     return scan;
-}
-
-void Assembler::IndexAddresses() {
-    byUrl_.reserve(entries_.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].url.empty()) {
-            continue;
-        }
-        // The same address cached twice (under two sites' partitions): the fuller wins.
-        auto [it, added] = byUrl_.emplace(WithoutFragment(entries_[i].url), i);
-        const Entry& held = entries_[it->second];
-        const Entry& e = entries_[i];
-        if (!added && (e.complete > held.complete ||
-                       (e.complete == held.complete && e.bodySize > held.bodySize))) {
-            it->second = i;
-        }
-    }
 }
 
 void Assembler::ReadManifests() {
@@ -670,47 +732,49 @@ const std::optional<std::array<unsigned char, 16>>& Assembler::Key(const std::st
                                                                    std::vector<std::size_t>& used) {
     auto it = keys_.find(url);
     if (it == keys_.end()) {
-        std::optional<std::array<unsigned char, 16>> key;
+        HeldKey key;
         if (const auto index = Lookup(url)) {
+            key.entry = *index;
             const auto text = readText_(entries_[*index], 16);
             if (text && text->size() == 16) {
-                key.emplace();
-                std::copy(text->begin(), text->end(), key->begin());
+                key.bytes.emplace();
+                std::copy(text->begin(), text->end(), key.bytes->begin());
             }
         }
         it = keys_.emplace(url, key).first;
     }
-    if (it->second) {
-        used.push_back(*Lookup(url));
+    if (it->second.bytes) {
+        used.push_back(it->second.entry);
     }
-    return it->second;
+    return it->second.bytes;
 }
 
-std::optional<StreamPiece> Assembler::PieceFor(const SegmentRef& ref, Protection protection,
-                                               std::vector<std::size_t>& used) {
+// Fills `piece` (a fresh one, in place where it is kept) with what the cache holds of
+// `ref`; false when it holds none of it.
+bool Assembler::PieceFor(const SegmentRef& ref, Protection protection, StreamPiece& piece,
+                         std::vector<std::size_t>& used) {
     const auto index = Lookup(ref.url);
     if (!index) {
-        return std::nullopt;
+        return false;
     }
     const Entry& e = entries_[*index];
-    StreamPiece piece;
     piece.offset = ref.offset;
     if (ref.length == kWholeResource) {
         // A whole resource cut short is a gap, not a piece.
         if (!e.complete || e.bodySize <= ref.offset) {
-            return std::nullopt;
+            return false;
         }
         piece.length = e.bodySize - ref.offset;
     } else {
         if (ref.length == 0 || !Covers(*index, ref.offset, ref.length)) {
-            return std::nullopt;
+            return false;
         }
         piece.length = ref.length;
     }
     if (!ref.keyUrl.empty() && protection == Protection::Aes128) {
         const auto& key = Key(ref.keyUrl, used);
         if (!key || piece.length % 16 != 0) {
-            return std::nullopt;
+            return false;
         }
         piece.encrypted = true;
         piece.key = *key;
@@ -722,7 +786,7 @@ std::optional<StreamPiece> Assembler::PieceFor(const SegmentRef& ref, Protection
     piece.duration = std::isfinite(ref.duration) && ref.duration > 0 ? ref.duration : 0;
     piece.discontinuity = ref.discontinuity;
     used.push_back(*index);
-    return piece;
+    return true;
 }
 
 Found Assembler::Find(const Rendition& r, std::vector<std::size_t>& used) {
@@ -734,18 +798,20 @@ Found Assembler::Find(const Rendition& r, std::vector<std::size_t>& used) {
                                    r.segments.front().url == r.init->url &&
                                    r.segments.front().offset <= r.init->offset;
     if (r.init) {
-        found.init = PieceFor(*r.init, Protection::None, used);
-        found.unusable = !found.init;
-        if (initInsideSegment) {
-            found.init.reset();
+        StreamPiece init;
+        found.unusable = !PieceFor(*r.init, Protection::None, init, used);
+        if (!found.unusable && !initInsideSegment) {
+            found.init = std::move(init);
         }
     }
     const std::size_t count = std::min(r.segments.size(), kMaxSegmentsPerRendition);
     found.pieces.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (auto piece = PieceFor(r.segments[i], r.protection, used)) {
-            found.seconds += piece->duration;
-            found.pieces.push_back(std::move(*piece));
+        StreamPiece& piece = found.pieces.emplace_back();
+        if (PieceFor(r.segments[i], r.protection, piece, used)) {
+            found.seconds += piece.duration;
+        } else {
+            found.pieces.pop_back();
         }
     }
     if (found.unusable) {

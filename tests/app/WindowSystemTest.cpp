@@ -382,7 +382,8 @@ TEST_F(WindowSystemTest, AShortClipPlayedToItsEndIsNoFailure) {
 // the bar jumps there and the time follows; pause holds it; the log keeps none of the
 // player's answers to the time queries; Page Down plays the next row; a player that stops
 // reading leaves the window answering; the file left half way starts there again; in full
-// screen the bar comes up at the bottom edge and jumps as well.
+// screen the bar comes up at the bottom edge and jumps as well; drag, wheel, the Next
+// button and Page Up.
 TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
     const std::string ffmpeg = QStandardPaths::findExecutable("ffmpeg").toStdString();
     if (QStandardPaths::findExecutable("mplayer").isEmpty() || ffmpeg.empty()) {
@@ -415,6 +416,9 @@ TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
 
     Xdo({"key", "Home", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return playing(first) && bar->Length() > 19; }, 10000));
+    // The default window is narrow: the bar still shows the length, with a groove to aim at.
+    EXPECT_EQ(bar->ShownText().toStdString(), bar->TimeText().toStdString());
+    EXPECT_GE(bar->Groove().width(), 90);
     double within = clickAt(0.75);
     EXPECT_TRUE(QTest::qWaitFor([&] { return near(0.75 * bar->Length(), within); }, 3000))
         << bar->Position() << " " << bar->TimeText().toStdString();
@@ -492,6 +496,32 @@ TEST_F(WindowSystemTest, SeekBarNextRowAndResumeWithTheRealPlayer) {
     within = clickAt(0.25);
     EXPECT_TRUE(QTest::qWaitFor([&] { return near(0.25 * bar->Length(), within); }, 3000))
         << bar->Position();
+
+    // A wider window has the Next button; a drag scrubs, the wheel steps, Page Up goes back.
+    Xdo({"key", "f"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return !frmMain->IsFullScreen(); }, 3000));
+    Xdo({"windowsize", "--sync", QString::number(frmMain->winId()), "700", "300"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->width() == 700; }, 3000));
+    // The bar hid itself while the pointer was away: it comes back at the bottom edge.
+    Xdo(At(frmMain->mapToGlobal(QPoint(350, frmMain->height() - 10))));
+    ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->btnNext->isVisible(); }, 3000));
+    Click(frmMain->btnNext->mapToGlobal(frmMain->btnNext->rect().center()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return playing(second) && bar->Length() > 19; }, 5000));
+    const QRect groove = bar->Groove();
+    const auto along = [&](double fraction) {
+        return bar->mapToGlobal(QPoint(groove.left() + static_cast<int>(groove.width() * fraction),
+                                       groove.center().y()));
+    };
+    Drag(along(0.1), along(0.6));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return near(0.6 * bar->Length(), 2); }, 3000))
+        << bar->Position();
+    const double before = bar->Position();
+    Xdo({"click", "4", "click", "4"});
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return bar->Position() >= before + 2 * SeekBar::kWheelStep - 1; }, 3000))
+        << before << " -> " << bar->Position();
+    Xdo({"key", "Prior"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return playing(first); }, 5000));
     frmMain->btnStop->click();
     ASSERT_TRUE(QTest::qWaitFor([] { return frmMain->playState == psStopped; }, 5000));
 }
