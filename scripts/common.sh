@@ -5,7 +5,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build, the program and the tests need.
-RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev libx11-dev
+RV_BUILD_PACKAGES=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev libx11-dev liburing-dev
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 RV_RUN_PACKAGES=(mplayer xdg-utils libqt6svg6)
 # The browser cache tests make real caches with Debian's browsers and media from ffmpeg;

@@ -12,7 +12,6 @@
 #include "cache/EntryReaders.h"
 #include "cache/StreamAssembly.h"
 #include "platform/DirectoryListing.h"
-#include "platform/DirectoryListing.h"
 #include "platform/ReadOnlyFile.h"
 
 // One cached file that is big enough to be offered for playing.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,10 +22,14 @@ class EdgeReader {
   public:
     static constexpr std::size_t kBatch = 64;
 
+    // Long enough for a slow disk to serve a batch; what takes longer is not a disk.
+    static constexpr std::chrono::milliseconds kPatience{10000};
+
     // Files up to `wholeBytes` are read whole; of larger ones the first `headBytes` and the
-    // last `tailBytes`. `folder` must outlive the reader.
+    // last `tailBytes`. A batch that makes no progress for `patience` is called off.
+    // `folder` must outlive the reader.
     EdgeReader(const DirectoryListing& folder, std::size_t wholeBytes, std::size_t headBytes,
-               std::size_t tailBytes);
+               std::size_t tailBytes, std::chrono::milliseconds patience = kPatience);
     ~EdgeReader();
     EdgeReader(const EdgeReader&) = delete;
     EdgeReader& operator=(const EdgeReader&) = delete;
@@ -48,7 +53,6 @@ class EdgeReader {
     const Edges& Of(std::size_t index) const { return edges_[index]; }
 
   private:
-    static constexpr long long kPatienceSeconds = 10;
     struct Ring;
     template <typename Take>
     unsigned Reap(unsigned wanted, const Take& take);
@@ -59,6 +63,7 @@ class EdgeReader {
     std::size_t headBytes_;
     std::size_t tailBytes_;
     std::size_t slotBytes_;
+    std::chrono::milliseconds patience_;
     std::unique_ptr<Ring> ring_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::vector<Edges> edges_;

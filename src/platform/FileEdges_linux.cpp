@@ -44,12 +44,14 @@ void Mark(io_uring_sqe* sqe, std::uint64_t tag, unsigned char flags) {
 }  // namespace
 
 EdgeReader::EdgeReader(const DirectoryListing& folder, std::size_t wholeBytes,
-                       std::size_t headBytes, std::size_t tailBytes)
+                       std::size_t headBytes, std::size_t tailBytes,
+                       std::chrono::milliseconds patience)
     : folder_(folder),
       wholeBytes_(wholeBytes),
       headBytes_(headBytes),
       tailBytes_(tailBytes),
-      slotBytes_(std::max(wholeBytes, headBytes + tailBytes)) {
+      slotBytes_(std::max(wholeBytes, headBytes + tailBytes)),
+      patience_(patience) {
     if (!folder.IsOpen()) {
         return;
     }
@@ -174,9 +176,9 @@ void EdgeReader::Read(std::span<const File> files) {
 template <typename Take>
 unsigned EdgeReader::Reap(unsigned wanted, const Take& take) {
     io_uring* ring = &ring_->ring;
-    // Long enough for a slow disk to serve a batch; what takes longer is not a disk.
     __kernel_timespec patience{};
-    patience.tv_sec = kPatienceSeconds;
+    patience.tv_sec = patience_.count() / 1000;
+    patience.tv_nsec = patience_.count() % 1000 * 1000000;
     unsigned done = 0;
     while (done < wanted) {
         io_uring_cqe* cqe = nullptr;

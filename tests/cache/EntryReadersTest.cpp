@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "cache/EntryReaders.h"
 #include "cache/Rebuild.h"
@@ -178,3 +179,58 @@ TEST(EntryReaders, PiecesThatShrankSinceTheScanOpenNoReader) {
 }
 
 }  // namespace
+
+// A scan that read the edges the readers ask for gets the entry it would get from the file,
+// reading between the edges only while the file is the one the edges came from.
+TEST(EntryReaders, EdgesAScanHoldsReadAsTheFileWould) {
+    TempDir dir;
+    const std::string longKey = ChromiumKey(kUrl + "?" + std::string(6000, 'q'));
+    struct Case {
+        const char* name;
+        cache::Format format;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"small, whole", cache::Format::Chromium,
+         ChromiumEntryFile(ChromiumKey(kUrl), Resource(3000),
+                           ChromiumStream0(ChromiumHttp("video/mp4", 3000)))},
+        {"key past the head", cache::Format::Chromium,
+         ChromiumEntryFile(longKey, Resource(40000),
+                           ChromiumStream0(ChromiumHttp("video/mp4", 40000)))},
+        {"firefox, large", cache::Format::Firefox,
+         FirefoxMediaEntry(kUrl, Resource(50000), "video/mp4")},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / c.name;
+        WriteFile(path, c.bytes);
+        const auto read = [&](const cache::KnownEdges* edges, cache::ReadEntry& out) {
+            return c.format == cache::Format::Chromium
+                       ? cache::ReadChromiumFiles(path, "", out, {}, edges)
+                       : cache::ReadFirefoxFile(path, out, {}, edges);
+        };
+        cache::ReadEntry fromFile;
+        ASSERT_TRUE(read(nullptr, fromFile)) << c.name;
+
+        const cache::EdgeSizes sizes = cache::EdgesReadOf(c.format);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        const bool whole = c.bytes.size() <= sizes.whole;
+        cache::KnownEdges edges;
+        edges.identity = fromFile.identity;
+        edges.head = {bytes, whole ? c.bytes.size() : sizes.head};
+        if (!whole) {
+            edges.tail = {bytes + c.bytes.size() - sizes.tail, sizes.tail};
+        }
+        cache::ReadEntry fromEdges;
+        ASSERT_TRUE(read(&edges, fromEdges)) << c.name;
+        EXPECT_EQ(fromEdges.entry.url, fromFile.entry.url) << c.name;
+        EXPECT_EQ(fromEdges.entry.bodySize, fromFile.entry.bodySize) << c.name;
+        EXPECT_EQ(fromEdges.entry.contentType, fromFile.entry.contentType) << c.name;
+        EXPECT_EQ(fromEdges.entry.complete, fromFile.entry.complete) << c.name;
+
+        // Edges of a file since replaced: what lies between them is not taken from the new one.
+        if (!whole && c.format == cache::Format::Chromium) {
+            edges.identity.lastWriteTimeNs += 1;
+            EXPECT_FALSE(read(&edges, fromEdges)) << c.name;
+        }
+    }
+}
