@@ -49,6 +49,7 @@ class EdgeReader {
     };
 
     // Reads up to kBatch files (the rest are left); what was read stays until the next call.
+    // Only while Available().
     void Read(std::span<const File> files);
     const Edges& Of(std::size_t index) const { return edges_[index]; }
 

@@ -88,13 +88,10 @@ EdgeReader::~EdgeReader() {
 }
 
 void EdgeReader::Read(std::span<const File> files) {
-    const std::size_t count = std::min(files.size(), kBatch);
-    for (std::size_t i = 0; i < count; ++i) {
-        edges_[i] = Edges{};
-    }
     if (!ring_) {
         return;
     }
+    const std::size_t count = std::min(files.size(), kBatch);
     io_uring* ring = &ring_->ring;
     const int folder = folder_.Descriptor();
     unsigned requests = 0;
