@@ -173,6 +173,17 @@ void CacheScanner::ScanFirefox(const std::string& dir) {
 void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
                                      const platform::DirectoryListing& listing,
                                      const std::string& dir) {
+    const auto unchanged = [this](const ModernFile& file) {
+        const auto it = remembered.find(file.path);
+        return file.lookedAt && it != remembered.end() && it->second.identity == file.identity &&
+               it->second.piecesIdentity == file.piecesIdentity;
+    };
+    // The same files as last time, none of them changed: what that scan learnt stands as it
+    // is, without being moved into a map of its own file by file.
+    if (files.size() == remembered.size() && std::all_of(files.begin(), files.end(), unchanged)) {
+        ListModernEntries(remembered, true);
+        return;
+    }
     std::unordered_map<std::string, Remembered> seen;
     seen.reserve(files.size());
     // What an earlier scan learnt is taken over; the rest is read, shared out over the
