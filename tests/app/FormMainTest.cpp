@@ -23,12 +23,15 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QWheelEvent>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "about/FormAbout.h"
@@ -169,9 +172,25 @@ class MainWindowTest : public ::testing::Test {
     }
 
     // What the player has received once it equals `expected`, or after a while.
+    // The slave lines the player got, but for the time display's own queries: they come
+    // every few hundred milliseconds whatever a test does, and have tests of their own.
+    static std::string Sent(const std::string& script) {
+        const std::string all = ReadFile(script + ".stdin");
+        std::string kept;
+        for (std::size_t at = 0; at < all.size();) {
+            const std::size_t end = std::min(all.find('\n', at), all.size() - 1) + 1;
+            const std::string_view line(all.data() + at, end - at);
+            if (!line.starts_with("pausing_keep_force get_time_")) {
+                kept.append(line);
+            }
+            at = end;
+        }
+        return kept;
+    }
+
     static std::string Received(const std::string& script, const std::string& expected) {
-        (void)QTest::qWaitFor([&] { return ReadFile(script + ".stdin") == expected; }, 5000);
-        return ReadFile(script + ".stdin");
+        (void)QTest::qWaitFor([&] { return Sent(script) == expected; }, 5000);
+        return Sent(script);
     }
 
     // A line sent after the action under test: once it has arrived, everything the
@@ -461,7 +480,7 @@ TEST_F(MainWindowTest, StopButtonRescansNowAndAtTheStopNotification) {
         ASSERT_TRUE(Ended());
         EXPECT_TRUE(Listed(second)) << "no second rescan at the stop notification";
         ExpectState(psStopped);
-        EXPECT_EQ(ReadFile(script + ".stdin"), paused ? "pause\nquit\n" : "quit\n");
+        EXPECT_EQ(Sent(script), paused ? "pause\nquit\n" : "quit\n");
         TearDown();
     }
 
@@ -491,7 +510,7 @@ TEST_F(MainWindowTest, EnterStopsThroughTheStopNotification) {
         }
         ASSERT_TRUE(Ended());
         ExpectState(psStopped);
-        EXPECT_EQ(ReadFile(script + ".stdin"), paused ? "pause\nquit\n" : "quit\n");
+        EXPECT_EQ(Sent(script), paused ? "pause\nquit\n" : "quit\n");
         TearDown();
     }
 }

@@ -63,6 +63,19 @@ field() { echo "$1" | cut -d' ' -f"$2"; }
 look() { "$grab" "$window"; }
 player_running() { pgrep -P "$app_pid" -x mplayer >/dev/null; }
 no_player() { ! player_running; }
+# Text or the choice's colour in the list's first row (window coordinates 4-140, 72-86),
+# below the column titles.
+first_row_shown() {
+    "$grab" "$window" "$work/run/grab.ppm" >/dev/null || return 1
+    python3 - "$work/run/grab.ppm" <<'EOF'
+import sys
+head, _, pixels = open(sys.argv[1], "rb").read().partition(b"\n255\n")
+width, height = map(int, head.split()[1:3])
+dark = sum(1 for y in range(72, min(87, height)) for x in range(4, min(141, width))
+           if min(pixels[(y * width + x) * 3 : (y * width + x) * 3 + 3]) < 150)
+sys.exit(0 if dark > 20 else 1)
+EOF
+}
 program_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 # The list alone leaves the window mostly light; a video shows as dark and moving.
 playing_shows_video() {
@@ -125,7 +138,11 @@ play() {
     xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
     sleep 0.5
     [ "$(field "$(look)" 6)" -gt 500 ] || fail "the list does not show: $(look)"
-    xdotool mousemove --window "$window" 60 52 click 1
+    # The scan runs beside the window: its row comes when the scan is done, which a busy
+    # machine may make a moment after the list shows. The click chooses it (a click higher
+    # up would land on the column titles and sort instead).
+    wait_for 100 first_row_shown || fail "the list shows no row"
+    xdotool mousemove --window "$window" 60 78 click 1
     xdotool mousemove 1020 4
     xdotool key --clearmodifiers Return
     wait_for 100 player_running || fail "Enter on the row started no player"
