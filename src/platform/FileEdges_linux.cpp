@@ -21,10 +21,10 @@ std::uint64_t Tag(std::size_t file, Step step) {
     return static_cast<std::uint64_t>(file) << 2 | step;
 }
 
-// No O_NONBLOCK: io_uring would park a read of an uncached page on a poll that regular
-// files never end; what could block for good (a fifo put in a file's place) is bounded
-// by the batch's patience instead. No O_CLOEXEC: the kernel refuses it for descriptors
-// that live in the ring's own table, which no child ever inherits.
+// No O_NONBLOCK: io_uring honours it on reads, and a read that has to wait for the disk
+// must wait rather than fail; what could block for good (a fifo put in a file's place)
+// is bounded by the batch's patience instead. No O_CLOEXEC: the kernel refuses it for
+// descriptors that live in the ring's own table, which no child ever inherits.
 constexpr int kOpenFlags = O_RDONLY | O_NOCTTY;
 
 constexpr std::uint64_t kCancelled = ~std::uint64_t{0};
