@@ -173,14 +173,19 @@ void CacheScanner::ScanFirefox(const std::string& dir) {
 void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
                                      const platform::DirectoryListing& listing,
                                      const std::string& dir) {
-    const auto unchanged = [this](const ModernFile& file) {
+    // What the last scan learnt of a file, where it is still the file it read.
+    const auto learnt = [this](const ModernFile& file) -> Remembered* {
         const auto it = remembered.find(file.path);
         return file.lookedAt && it != remembered.end() && it->second.identity == file.identity &&
-               it->second.piecesIdentity == file.piecesIdentity;
+                       it->second.piecesIdentity == file.piecesIdentity
+                   ? &it->second
+                   : nullptr;
     };
     // The same files as last time, none of them changed: what that scan learnt stands as it
     // is, without being moved into a map of its own file by file.
-    if (files.size() == remembered.size() && std::all_of(files.begin(), files.end(), unchanged)) {
+    if (files.size() == remembered.size() &&
+        std::all_of(files.begin(), files.end(),
+                    [&](const ModernFile& file) { return learnt(file) != nullptr; })) {
         ListModernEntries(remembered, true);
         return;
     }
@@ -190,12 +195,8 @@ void CacheScanner::TakeModernEntries(const std::vector<ModernFile>& files,
     // scan's threads, since a first scan opens every file of the cache.
     std::vector<std::pair<const ModernFile*, Remembered*>> toRead;
     for (const ModernFile& file : files) {
-        const auto it = remembered.find(file.path);
-        const bool known = file.lookedAt && it != remembered.end() &&
-                           it->second.identity == file.identity &&
-                           it->second.piecesIdentity == file.piecesIdentity;
-        auto [placed, added] =
-            seen.emplace(file.path, known ? std::move(it->second) : Remembered{});
+        Remembered* known = learnt(file);
+        auto [placed, added] = seen.emplace(file.path, known ? std::move(*known) : Remembered{});
         if (added && !known) {
             toRead.emplace_back(&file, &placed->second);
         }

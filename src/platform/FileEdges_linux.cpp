@@ -29,10 +29,6 @@ constexpr int kOpenFlags = O_RDONLY | O_NOCTTY;
 
 constexpr std::uint64_t kCancelled = ~std::uint64_t{0};
 
-io_uring_sqe* Next(io_uring* ring) {
-    return io_uring_get_sqe(ring);
-}
-
 // Set after the request is prepared, which clears them. Hard links: the steps of one file
 // run in order, and its close runs whatever failed before it, so no slot of the table is
 // left holding a file.
@@ -107,21 +103,21 @@ void EdgeReader::Read(std::span<const File> files) {
         const auto index = static_cast<unsigned>(i);
         const int fixed = static_cast<int>(index);
 
-        io_uring_sqe* sqe = Next(ring);
+        io_uring_sqe* sqe = io_uring_get_sqe(ring);
         io_uring_prep_openat_direct(sqe, folder, files[i].name, kOpenFlags, 0, index);
         Mark(sqe, Tag(i, kOpen), IOSQE_IO_HARDLINK);
-        sqe = Next(ring);
+        sqe = io_uring_get_sqe(ring);
         io_uring_prep_read(sqe, fixed, slot, static_cast<unsigned>(headLength), 0);
         Mark(sqe, Tag(i, kHead), IOSQE_IO_HARDLINK | IOSQE_FIXED_FILE);
         requests += 3;
         if (tailLength > 0) {
-            sqe = Next(ring);
+            sqe = io_uring_get_sqe(ring);
             io_uring_prep_read(sqe, fixed, slot + headLength, static_cast<unsigned>(tailLength),
                                size - tailLength);
             Mark(sqe, Tag(i, kTail), IOSQE_IO_HARDLINK | IOSQE_FIXED_FILE);
             ++requests;
         }
-        sqe = Next(ring);
+        sqe = io_uring_get_sqe(ring);
         io_uring_prep_close_direct(sqe, index);
         Mark(sqe, Tag(i, kClose), 0);
         edges.read = true;  // until a step says otherwise
@@ -159,7 +155,7 @@ void EdgeReader::Read(std::span<const File> files) {
     for (std::size_t i = 0; i < count; ++i) {
         edges_[i].read = false;
     }
-    io_uring_sqe* cancel = Next(ring);
+    io_uring_sqe* cancel = io_uring_get_sqe(ring);
     io_uring_prep_cancel64(cancel, 0, IORING_ASYNC_CANCEL_ANY);
     Mark(cancel, kCancelled, 0);
     if (io_uring_submit(ring) >= 0) {
